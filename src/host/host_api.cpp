@@ -46,6 +46,8 @@ void HostRaiseError(const char* message) {
     throw HostErrorRaised{};
 }
 
+void ReportHostError(const char* message) { g_host->raiseError(message); }
+
 void HostRaiseErrorNumber(int32_t number) {
     g_host->raiseErrorNumber(number);
     throw HostErrorRaised{};

@@ -26,6 +26,9 @@ void HostReturnInteger(int32_t value, int16_t width);
 void HostReturnString(const AnsiString& text);
 [[noreturn]] void HostRaiseError(const char* message);
 [[noreturn]] void HostRaiseErrorNumber(int32_t number);
+// Hands the host an error without unwinding; only the dispatch entry uses it, for a
+// failure it caught itself.
+void ReportHostError(const char* message);
 uint32_t HostMainWindow(int32_t a, int32_t b);
 platform::WindowHandle HostWindowToHwnd(uint32_t hostWindow);
 bool HostSetHandleSize(uint32_t handle, uint32_t size);

@@ -35,6 +35,10 @@ bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam,
 // calling thread; nullptr on failure.
 WindowHandle CreateHostWindow(WindowProc ownProc);
 void DestroyHostWindow(WindowHandle window);
+// Calls the window's current procedure at once on the calling thread (SendMessageA)
+// and returns its result.
+intptr_t SendWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam,
+                           intptr_t lParam);
 // Dispatches the window's queued messages to its current procedure on the calling
 // thread. Waits up to timeoutMs for the first message when none is queued (0: do not
 // wait). Returns the number of messages dispatched.

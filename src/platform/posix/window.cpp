@@ -68,6 +68,13 @@ WindowHandle CreateHostWindow(WindowProc ownProc) {
 
 void DestroyHostWindow(WindowHandle window) { delete AsWindow(window); }
 
+intptr_t SendWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam,
+                           intptr_t lParam) {
+    SimWindow* target = AsWindow(window);
+    WindowProc proc = target != nullptr ? target->proc.load() : nullptr;
+    return proc != nullptr ? proc(window, message, wParam, lParam) : 0;
+}
+
 int PumpMessages(WindowHandle window, uint32_t timeoutMs) {
     SimWindow* target = AsWindow(window);
     if (target == nullptr) {

@@ -1,0 +1,185 @@
+#pragma once
+// The worker thread: the only thread that creates, connects, subscribes,
+// unsubscribes, disconnects and destroys connections, and the only owner of the
+// ConnectionPool. It takes one request at a time from the RequestBlock and answers
+// each with exactly one reply.
+//
+// The worker is written against a Database type so that its rules (handle
+// resolution, slot reuse, messages) can be exercised without a server. The library
+// runs it with CDatabase. A Database provides:
+//   static std::unique_ptr<Database> Create();          // nullptr when it cannot be made
+//   void AttachEventSink(EventRing*, platform::WindowHandle);
+//   bool ConnectDatabase(host, port, database, user, password);
+//   bool IsConnected() const;
+//   bool Disconnect();
+//   bool SubscribeEvent(const AnsiString&);
+//   bool UnsubscribeEvent(const AnsiString&);
+//   const AnsiString& ErrorText() const;               // the main connection's last error
+
+#include <cstdint>
+#include <memory>
+
+#include "channel/connection_pool.h"
+#include "channel/request_block.h"
+#include "common/ansi_string.h"
+#include "platform/event.h"
+#include "platform/window.h"
+
+class EventRing;
+
+// Everything the worker thread needs, owned by the library for the thread's life.
+struct WorkerContext {
+    RequestBlock* block = nullptr;
+    platform::EventHandle requestEvent = nullptr;
+    platform::EventHandle replyEvent = nullptr;
+    EventRing* ring = nullptr;
+    platform::WindowHandle mainWindow = nullptr;
+};
+
+constexpr const char* kMsgWrongHandle = "The connection handle is wrong.";
+constexpr const char* kMsgNoConnection = "There is no connection to database.";
+constexpr const char* kMsgAlreadyDisconnected = "Database already disconnected.";
+constexpr const char* kMsgCannotCreate = "Cannot create database object.";
+constexpr const char* kMsgCannotAddToPool = "Cannot add the database to the pool.";
+// A request that failed in a way no other message covers (memory ran out part-way).
+constexpr const char* kMsgRequestFailed = "The request failed: not enough memory.";
+
+template <class Database>
+class RequestWorker {
+public:
+    RequestWorker(RequestBlock& block, EventRing* ring, platform::WindowHandle mainWindow)
+        : block_(block), ring_(ring), mainWindow_(mainWindow) {}
+    ~RequestWorker() { CloseDown(); }
+    RequestWorker(const RequestWorker&) = delete;
+    RequestWorker& operator=(const RequestWorker&) = delete;
+
+    // Carries out the request in the block (any code but REQ_QUIT) and leaves its
+    // result there.
+    void Serve() {
+        const int32_t index = static_cast<int32_t>(static_cast<uint32_t>(block_.handle) - 1u);
+        block_.handle = -1;
+        switch (block_.command) {
+            case REQ_SUBSCRIBE:
+            case REQ_UNSUBSCRIBE:
+                ServeSubscription(index);
+                break;
+            case REQ_CONNECT:
+                ServeConnect();
+                break;
+            case REQ_DISCONNECT:
+                ServeDisconnect(index);
+                break;
+            default:
+                // Outside the table: -1, and the text stays as the front end wrote it.
+                break;
+        }
+    }
+
+    // Disconnects and destroys every connection in slot order.
+    void CloseDown() {
+        for (int32_t i = 0; i < pool_.Size(); ++i) {
+            if (Database* database = pool_.Slot(i)) {
+                if (database->IsConnected()) {
+                    database->Disconnect();
+                }
+                pool_.Empty(i);
+            }
+        }
+    }
+
+    const ConnectionPool<Database>& Pool() const { return pool_; }
+
+private:
+    // The connection that a request names, or nullptr with the failure in the block.
+    Database* Resolve(int32_t index, const char* notConnectedMessage) {
+        Database* database = pool_.Slot(index);
+        if (database == nullptr) {
+            CopyToField(block_.text, kMsgWrongHandle);
+            return nullptr;
+        }
+        if (!database->IsConnected()) {
+            CopyToField(block_.text, notConnectedMessage);
+            return nullptr;
+        }
+        return database;
+    }
+
+    void ServeSubscription(int32_t index) {
+        Database* database = Resolve(index, kMsgNoConnection);
+        if (database == nullptr) {
+            return;
+        }
+        const AnsiString name(block_.text);
+        const bool done = block_.command == REQ_SUBSCRIBE ? database->SubscribeEvent(name)
+                                                          : database->UnsubscribeEvent(name);
+        if (done) {
+            block_.handle = 1;
+        } else {
+            CopyToField(block_.text, database->ErrorText().CStr());
+        }
+    }
+
+    void ServeConnect() {
+        std::unique_ptr<Database> database = Database::Create();
+        if (!database) {
+            CopyToField(block_.text, kMsgCannotCreate);
+            return;
+        }
+        database->AttachEventSink(ring_, mainWindow_);
+        if (!database->ConnectDatabase(AnsiString(block_.text), block_.port,
+                                       AnsiString(block_.database), AnsiString(block_.user),
+                                       AnsiString(block_.password))) {
+            CopyToField(block_.text, database->ErrorText().CStr());
+            database->Disconnect();
+            return;
+        }
+        const int32_t handle = pool_.Place(database);
+        if (handle < 0) {
+            CopyToField(block_.text, kMsgCannotAddToPool);
+            database->Disconnect();
+            return;
+        }
+        block_.handle = handle;
+    }
+
+    void ServeDisconnect(int32_t index) {
+        Database* database = Resolve(index, kMsgAlreadyDisconnected);
+        if (database == nullptr) {
+            return;
+        }
+        database->Disconnect();
+        pool_.Empty(index);
+        block_.handle = 1;
+    }
+
+    RequestBlock& block_;
+    EventRing* ring_;
+    platform::WindowHandle mainWindow_;
+    ConnectionPool<Database> pool_;
+};
+
+// The worker's loop: waits for a request, serves it, replies, until REQ_QUIT or a
+// failed wait; then closes every connection and replies once more.
+template <class Database>
+uint32_t RunWorkerLoop(WorkerContext& context) {
+    RequestWorker<Database> worker(*context.block, context.ring, context.mainWindow);
+    while (platform::WaitForEvent(context.requestEvent, platform::kInfinite) == 0) {
+        if (context.block->command == REQ_QUIT) {
+            break;
+        }
+        try {
+            worker.Serve();
+        } catch (...) {
+            // Nothing may leave the thread, and the front end must get its reply.
+            context.block->handle = -1;
+            CopyToField(context.block->text, kMsgRequestFailed);
+        }
+        platform::SignalEvent(context.replyEvent);
+    }
+    worker.CloseDown();
+    platform::SignalEvent(context.replyEvent);
+    return 0;
+}
+
+// The worker thread procedure of the library; the argument is a WorkerContext.
+uint32_t WorkerThreadProc(void* context);

@@ -1,0 +1,158 @@
+// VN_CONNECT and VN_STRINGCONNECT: argument checks and the connect request.
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "host/host_api.h"
+#include "host/host_functions.h"
+#include "host/library.h"
+#include "platform/text.h"
+
+namespace {
+
+constexpr size_t kMaxHost = 64;
+constexpr size_t kMaxDatabase = 256;
+constexpr size_t kMaxUser = 64;
+constexpr size_t kMaxPassword = 64;
+
+[[noreturn]] void RaiseWithLimit(const char* format, size_t limit) {
+    char message[128];
+    std::snprintf(message, sizeof message, format, static_cast<int>(limit));
+    host::HostRaiseError(message);
+}
+
+void RequireReady() {
+    if (!Library().ready) {
+        host::HostRaiseError(kMsgNotInitialized);
+    }
+}
+
+// Returns the connect result to the host, then raises the worker's message when the
+// connect failed: the host sees -1 as the result and the error.
+void FinishConnect() {
+    RequestBlock& request = Library().request;
+    host::HostReturnInteger(request.handle, 3);
+    if (request.handle == -1) {
+        host::HostRaiseError(request.text);
+    }
+}
+
+}  // namespace
+
+bool FindConnectionValue(const AnsiString& connectionString, const char* key, AnsiString* value) {
+    AnsiString lowered(connectionString.CStr());
+    platform::LowerCaseInPlace(lowered.Data());
+    const std::ptrdiff_t p = platform::FindText(lowered.CStr(), key);
+    if (p < 0) {
+        return false;
+    }
+    const std::ptrdiff_t fromKey = platform::FindText(lowered.CStr() + p, ";");
+    const size_t start = static_cast<size_t>(p) + std::strlen(key);
+    const size_t end = fromKey < 0 ? lowered.Length() : static_cast<size_t>(p + fromKey);
+    *value = end > start ? AnsiString(connectionString.CStr() + start, end - start) : AnsiString();
+    return true;
+}
+
+int32_t ParsePortText(const AnsiString& text) {
+    const char* p = text.CStr();
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) {
+        ++p;
+    }
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+    }
+    int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > static_cast<int64_t>(INT32_MAX) + 1) {
+            value = static_cast<int64_t>(INT32_MAX) + 1;  // saturate, as strtol does
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > INT32_MAX) {
+        value = INT32_MAX;
+    }
+    return static_cast<int32_t>(value);
+}
+
+void SendConnectRequest(const AnsiString& host, AnsiString database, const AnsiString& user,
+                        const AnsiString& password) {
+    if (host.IsEmpty()) {
+        host::HostRaiseError("Host name is empty.");
+    }
+    if (host.Length() > kMaxHost) {
+        RaiseWithLimit("Host name is too long. %d chars is max.", kMaxHost);
+    }
+    if (database.IsEmpty()) {
+        host::HostRaiseError("Database name is empty.");
+    }
+    // A path of the form \\server\path loses its server part; the host argument
+    // names the server.
+    if (database.Length() >= 2 && database[0] == '\\' && database[1] == '\\') {
+        if (database.Length() < 3) {
+            host::HostRaiseError("Wrong database name.");
+        }
+        const std::ptrdiff_t slash = platform::FindText(database.CStr() + 3, "\\");
+        if (slash < 0) {
+            host::HostRaiseError("Wrong database name.");
+        }
+        database = AnsiString(database.CStr() + 3 + slash + 1);
+        if (database.IsEmpty()) {
+            host::HostRaiseError("Database name is empty.");
+        }
+    }
+    if (database.Length() > kMaxDatabase) {
+        RaiseWithLimit("Database name is too long. %d chars is max.", kMaxDatabase);
+    }
+    if (user.Length() > kMaxUser) {
+        RaiseWithLimit("User name is too long. %d chars is max.", kMaxUser);
+    }
+    if (password.Length() > kMaxPassword) {
+        RaiseWithLimit("Password is too long. %d chars is max.", kMaxPassword);
+    }
+    RequestBlock& request = Library().request;
+    request.command = REQ_CONNECT;
+    CopyToField(request.text, host.CStr());
+    CopyToField(request.user, user.CStr());
+    CopyToField(request.password, password.CStr());
+    CopyToField(request.database, database.CStr());
+    MakeRequest();
+}
+
+void VARNEL_CDECL VN_CONNECT(hostabi::ParamBlock* params) {
+    AnsiString args[4];
+    for (int i = 0; i < 4; ++i) {
+        args[i] = host::PrepareCharacterArgument(*hostabi::Arg(params, i));
+    }
+    RequireReady();
+    Library().request.port = params->count > 4 ? hostabi::Arg(params, 4)->intValue : kDefaultPort;
+    SendConnectRequest(args[0], args[1], args[2], args[3]);
+    FinishConnect();
+}
+
+void VARNEL_CDECL VN_STRINGCONNECT(hostabi::ParamBlock* params) {
+    const AnsiString connection = host::PrepareCharacterArgument(*hostabi::Arg(params, 0));
+    RequireReady();
+    AnsiString database, server, user, password, port;
+    if (!FindConnectionValue(connection, "database=", &database)) {
+        host::HostRaiseError("Database name is not found.");
+    }
+    if (!FindConnectionValue(connection, "server=", &server)) {
+        host::HostRaiseError("Server name is not found.");
+    }
+    if (!FindConnectionValue(connection, "uid=", &user) &&
+        !FindConnectionValue(connection, "user=", &user)) {
+        host::HostRaiseError("User name is not found.");
+    }
+    if (!FindConnectionValue(connection, "password=", &password)) {
+        FindConnectionValue(connection, "pwd=", &password);
+    }
+    const bool hasPort = FindConnectionValue(connection, "port=", &port);
+    Library().request.port = hasPort && !port.IsEmpty() ? ParsePortText(port) : kDefaultPort;
+    SendConnectRequest(server, database, user, password);
+    FinishConnect();
+}

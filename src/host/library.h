@@ -1,0 +1,48 @@
+#pragma once
+// The loaded library's state and its two hooks: VARNEL_INIT starts the request
+// channel and puts the library's window procedure in front of the host main window's
+// own; VARNEL_EXIT stops both. Also the front end of the request channel.
+
+#include <cstdint>
+
+#include "channel/request_block.h"
+#include "channel/worker.h"
+#include "host/event_ring.h"
+#include "host/subscription_table.h"
+#include "platform/event.h"
+#include "platform/thread.h"
+#include "platform/window.h"
+
+struct LibraryState {
+    platform::WindowHandle mainWindow = nullptr;
+    platform::WindowProc previousWindowProc = nullptr;
+    platform::EventHandle requestEvent = nullptr;
+    platform::EventHandle replyEvent = nullptr;
+    platform::ThreadHandle workerThread = nullptr;
+    uint32_t workerThreadId = 0;
+    // True while the hooks' work is complete: events, worker and window procedure.
+    bool ready = false;
+
+    RequestBlock request;
+    WorkerContext workerContext;
+    EventRing eventRing;
+    SubscriptionTable subscriptions;
+};
+
+// The one state of the loaded library.
+LibraryState& Library();
+
+// Raised by every host function while the library could not start.
+constexpr const char* kMsgNotInitialized = "The library is not initialized.";
+
+void VarnelInit();
+void VarnelExit();
+
+// Sends the request written in Library().request to the worker and waits, without
+// time-out, for its reply.
+void MakeRequest();
+
+// The worker thread procedure VARNEL_INIT starts; tests may replace it.
+void SetWorkerProcForTesting(platform::ThreadProc proc);
+// How long VARNEL_EXIT waits for the worker to end after its reply.
+constexpr uint32_t kWorkerEndLimitMs = 5000;

@@ -1,0 +1,23 @@
+#include "platform/text.h"
+
+#include <windows.h>
+#include <mbstring.h>
+
+namespace platform {
+
+void LowerCaseInPlace(char* text) { _mbslwr(reinterpret_cast<unsigned char*>(text)); }
+
+std::ptrdiff_t FindText(const char* text, const char* needle) {
+    const unsigned char* found = _mbsstr(reinterpret_cast<const unsigned char*>(text),
+                                         reinterpret_cast<const unsigned char*>(needle));
+    return found != nullptr ? reinterpret_cast<const char*>(found) - text : -1;
+}
+
+int CompareText(const char* a, const char* b) {
+    return _mbscmp(reinterpret_cast<const unsigned char*>(a),
+                   reinterpret_cast<const unsigned char*>(b));
+}
+
+int CompareTextLocale(const char* a, const char* b) { return lstrcmpA(a, b); }
+
+}  // namespace platform

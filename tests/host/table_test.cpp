@@ -1,0 +1,94 @@
+// The function table as a host sees it after loading the shared library.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <string>
+
+#include "host/host_abi.h"
+#include "simhost/sim_host.h"
+
+namespace {
+
+TEST(HostAbi, RecordLayout) {
+    EXPECT_EQ(sizeof(hostabi::Value), 36u);
+    EXPECT_EQ(offsetof(hostabi::Value, length), 4u);
+    EXPECT_EQ(offsetof(hostabi::Value, intValue), 8u);
+    EXPECT_EQ(offsetof(hostabi::Value, realValue), 12u);
+    EXPECT_EQ(offsetof(hostabi::Value, handle), 28u);
+    EXPECT_EQ(offsetof(hostabi::ParamBlock, values), 2u);
+    // Entries and the header are packed: name, function, count, types.
+    EXPECT_EQ(sizeof(hostabi::FunctionEntry), 3 * sizeof(void*) + 2);
+    EXPECT_EQ(sizeof(hostabi::FunctionTable), 2 * sizeof(void*) + 2);
+}
+
+TEST(FunctionTable, EightEntriesInOrderThroughTheSharedLibrary) {
+    SimHost host;
+    ASSERT_TRUE(host.Load()) << host.LoadError();
+    const hostabi::FunctionTable* table = host.Table();
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->next, nullptr);
+    ASSERT_EQ(table->entryCount, 8);
+    struct Expected {
+        const char* name;
+        int count;
+        const char* types;
+    };
+    const Expected expected[] = {
+        {"VARNEL_INIT", -2, ""},        {"VARNEL_EXIT", -3, ""},
+        {"VN_LIST_SUBSCR", 0, ""},      {"VN_SUBSCRIBE", 3, "ICC"},
+        {"VN_UNSUBSCRIBE", 2, "IC"},    {"VN_STRINGCONNECT", 1, "C"},
+        {"VN_CONNECT", 5, "CCCC.I"},    {"VN_DISCONNECT", 1, "I"},
+    };
+    for (int i = 0; i < 8; ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_STREQ(table->entries[i].name, expected[i].name);
+        EXPECT_EQ(table->entries[i].parameterCount, expected[i].count);
+        EXPECT_STREQ(table->entries[i].parameterTypes, expected[i].types);
+        EXPECT_NE(table->entries[i].function, nullptr);
+    }
+    host.Unload();
+}
+
+TEST(DispatchEntry, RefusesCallsOutsideTheTableAndMalformedBlocks) {
+    SimHost host;
+    ASSERT_TRUE(host.Load()) << host.LoadError();
+    EXPECT_EQ(host.Call("VN_NOT_THERE").status, hostabi::kStatusBadRequest);
+    // VN_SUBSCRIBE needs three arguments; VN_CONNECT takes four or five.
+    EXPECT_EQ(host.Call("VN_SUBSCRIBE", {SimHost::Arg::Int(1)}).status,
+              hostabi::kStatusBadRequest);
+    std::vector<SimHost::Arg> six(6, SimHost::Arg::Text("x"));
+    EXPECT_EQ(host.Call("VN_CONNECT", six).status, hostabi::kStatusBadRequest);
+    // The library still serves proper calls afterwards.
+    SimHost::Result listing = host.Call("VN_LIST_SUBSCR");
+    EXPECT_EQ(listing.status, hostabi::kStatusOk);
+    EXPECT_TRUE(listing.hasValue);
+    host.Unload();
+}
+
+TEST(DispatchEntry, RequestsBeforeTheWorkerFailWithTheHandleMessage) {
+    SimHost host;
+    ASSERT_TRUE(host.Load()) << host.LoadError();
+    // The pool is empty: every handle is wrong, whatever the command.
+    for (const char* function : {"VN_DISCONNECT"}) {
+        SimHost::Result r = host.Call(function, {SimHost::Arg::Int(1)});
+        EXPECT_TRUE(r.raised);
+        EXPECT_EQ(r.error, "The connection handle is wrong.");
+    }
+    SimHost::Result r = host.Call("VN_SUBSCRIBE", {SimHost::Arg::Int(0), SimHost::Arg::Text("E"),
+                                                   SimHost::Arg::Text("? <Msg>")});
+    EXPECT_EQ(r.error, "The connection handle is wrong.");
+    r = host.Call("VN_UNSUBSCRIBE", {SimHost::Arg::Int(-5), SimHost::Arg::Text("E")});
+    EXPECT_EQ(r.error, "The connection handle is wrong.");
+    host.Unload();
+}
+
+TEST(DispatchEntry, LoadingTwiceInARowWorks) {
+    for (int round = 0; round < 3; ++round) {
+        SimHost host;
+        ASSERT_TRUE(host.Load()) << host.LoadError();
+        EXPECT_EQ(host.Call("VN_LIST_SUBSCR").text, "");
+        host.Unload();
+    }
+}
+
+}  // namespace
