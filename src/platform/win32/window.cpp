@@ -66,8 +66,10 @@ WindowProc ReplaceWindowProc(WindowHandle window, WindowProc proc) {
 
 intptr_t CallWindowProcedure(WindowProc proc, WindowHandle window, uint32_t message,
                              uintptr_t wParam, intptr_t lParam) {
+    // With no procedure the message gets the system's default processing, so that a
+    // host window's own procedure can pass on what it does not handle.
     if (proc == nullptr) {
-        return 0;
+        return DefWindowProcA(AsHwnd(window), message, wParam, lParam);
     }
     return CallWindowProcA(ToSystem(proc), AsHwnd(window), message, wParam, lParam);
 }
