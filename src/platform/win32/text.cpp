@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <mbstring.h>
 
+// <windows.h> maps FindText to the common dialogs' FindTextA, which would rename the
+// definition below away from the declaration that callers link against.
+#undef FindText
+
 namespace platform {
 
 void LowerCaseInPlace(char* text) { _mbslwr(reinterpret_cast<unsigned char*>(text)); }
