@@ -1,0 +1,52 @@
+#include "messages/messages.h"
+
+#include <cstdio>
+
+#include "wire/protocol.h"
+
+namespace {
+
+struct MessageEntry {
+    int32_t code;
+    const char* text;
+};
+
+const MessageEntry kMessages[] = {
+    {isc_io_error, "Cannot find database file."},
+    {isc_login,
+     "Your user name and password are not defined. Ask your database administrator to set "
+     "up a Firebird login."},
+    {isc_io_open_err, "Error while trying to open file"},
+};
+
+}  // namespace
+
+AnsiString MessageForCode(int32_t code) {
+    for (const MessageEntry& entry : kMessages) {
+        if (entry.code == code) {
+            return AnsiString(entry.text);
+        }
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "No message for error code %ld found.",
+                  static_cast<long>(code));
+    return AnsiString(text);
+}
+
+void ErrorTextFromStatus(CStatus& status) {
+    status.errorCode = status.items.IsEmpty() ? 0 : status.items[0].number;
+    AnsiString text;
+    for (const CStatusItem& item : status.items) {
+        if (item.kind == isc_arg_gds || item.kind == isc_arg_warning) {
+            text.Append(MessageForCode(item.number));
+            text.AppendByte('\n');
+        }
+    }
+    CStatusItem summary;
+    summary.message = text;
+    summary.kind = isc_arg_gds;
+    summary.number = status.errorCode;
+    status.items.Clear();
+    status.items.Append(summary);
+    status.messageText = text;
+}

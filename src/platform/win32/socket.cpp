@@ -1,0 +1,123 @@
+#include "platform/socket.h"
+
+// winsock2.h must come before windows.h.
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include <cstring>
+
+namespace platform {
+namespace {
+
+SOCKET ToSocket(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
+
+// CancelIoEx exists from Windows Vista on; looked up at run time so that the library
+// still loads where it is missing (there a blocked receive wakes only when the peer
+// answers the shutdown by closing its side).
+using CancelIoExProc = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+
+CancelIoExProc FindCancelIoEx() {
+    HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    if (kernel == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<CancelIoExProc>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "CancelIoEx")));
+}
+
+}  // namespace
+
+bool StartSocketService() {
+    WSADATA data;
+    return ::WSAStartup(MAKEWORD(2, 0), &data) == 0;
+}
+
+void StopSocketService() {
+    ::WSACleanup();
+}
+
+SocketHandle CreateTcpSocket() {
+    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        return kInvalidSocket;
+    }
+    BOOL on = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return static_cast<SocketHandle>(s);
+}
+
+bool ResolveIPv4(const char* host, uint32_t* address) {
+    unsigned long literal = ::inet_addr(host);
+    if (literal != INADDR_NONE) {
+        *address = static_cast<uint32_t>(literal);
+        return true;
+    }
+    // gethostbyname keeps its result per thread in Winsock, so it is safe here.
+    hostent* entry = ::gethostbyname(host);
+    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list == nullptr ||
+        entry->h_addr_list[0] == nullptr) {
+        return false;
+    }
+    std::memcpy(address, entry->h_addr_list[0], sizeof *address);
+    return true;
+}
+
+bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address) {
+    sockaddr_in target;
+    std::memset(&target, 0, sizeof target);
+    target.sin_family = AF_INET;
+    target.sin_port = address.port;
+    target.sin_addr.s_addr = address.address;
+    return ::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
+           0;
+}
+
+int SendBytes(SocketHandle socket, const void* data, int length) {
+    return ::send(ToSocket(socket), static_cast<const char*>(data), length, 0);
+}
+
+int ReceiveBytes(SocketHandle socket, void* target, int length) {
+    return ::recv(ToSocket(socket), static_cast<char*>(target), length, 0);
+}
+
+int WaitReadable(SocketHandle socket, uint32_t timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(ToSocket(socket), &readable);
+    timeval limit;
+    limit.tv_sec = static_cast<long>(timeoutMs / 1000);
+    limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+    int rc = ::select(0, &readable, nullptr, nullptr, &limit);
+    if (rc == SOCKET_ERROR) {
+        return -1;
+    }
+    return rc > 0 ? 1 : 0;
+}
+
+void ShutdownSend(SocketHandle socket) {
+    ::shutdown(ToSocket(socket), SD_SEND);
+}
+
+void ShutdownBoth(SocketHandle socket) {
+    ::shutdown(ToSocket(socket), SD_BOTH);
+    // A shutdown does not end a receive that is already waiting; cancelling the
+    // socket's pending I/O does, and the receive returns an error.
+    static const CancelIoExProc cancelIoEx = FindCancelIoEx();
+    if (cancelIoEx != nullptr) {
+        cancelIoEx(reinterpret_cast<HANDLE>(ToSocket(socket)), nullptr);
+    }
+}
+
+void SetBlocking(SocketHandle socket) {
+    u_long off = 0;
+    ::ioctlsocket(ToSocket(socket), FIONBIO, &off);
+}
+
+void CloseSocket(SocketHandle socket) {
+    ::closesocket(ToSocket(socket));
+}
+
+}  // namespace platform

@@ -1,0 +1,169 @@
+#include "wire/kt_socket.h"
+
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace {
+
+uint16_t ToNetworkOrder(uint16_t value) {
+    uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint16_t result;
+    std::memcpy(&result, bytes, sizeof result);
+    return result;
+}
+
+}  // namespace
+
+CKtSocket::CKtSocket() : handle_(platform::kInvalidSocket), address_(), uses_() {
+    if (!platform::StartSocketService()) {
+        throw CKtSocketException{AnsiString("WSAStartup() function is failed")};
+    }
+}
+
+CKtSocket::~CKtSocket() {
+    CloseGraceful();
+    platform::StopSocketService();
+}
+
+platform::SocketHandle CKtSocket::Handle() const {
+    platform::LockGuard guard(lock_);
+    return handle_;
+}
+
+bool CKtSocket::Create() {
+    CloseAbrupt();
+    platform::SocketHandle handle = platform::CreateTcpSocket();
+    if (handle == platform::kInvalidSocket) {
+        return false;
+    }
+    platform::LockGuard guard(lock_);
+    handle_ = handle;
+    return true;
+}
+
+void CKtSocket::SetAddress(uint32_t address, uint16_t port) {
+    std::memset(&address_, 0, sizeof address_);
+    address_.family = platform::kAddressFamilyInet;
+    address_.port = ToNetworkOrder(port);
+    address_.address = address;
+}
+
+bool CKtSocket::Connect() {
+    platform::SocketHandle handle = Acquire();
+    if (handle == platform::kInvalidSocket) {
+        return false;
+    }
+    bool connected = platform::ConnectSocket(handle, address_);
+    Release(handle);
+    return connected;
+}
+
+int CKtSocket::Send(const void* data, int length) {
+    platform::SocketHandle handle = Acquire();
+    if (handle == platform::kInvalidSocket) {
+        return -1;
+    }
+    int sent = platform::SendBytes(handle, data, length);
+    Release(handle);
+    return sent;
+}
+
+int CKtSocket::Receive(void* target, int length) {
+    platform::SocketHandle handle = Acquire();
+    if (handle == platform::kInvalidSocket) {
+        return -1;
+    }
+    int received = platform::ReceiveBytes(handle, target, length);
+    Release(handle);
+    return received;
+}
+
+platform::SocketHandle CKtSocket::Acquire() {
+    platform::LockGuard guard(lock_);
+    if (handle_ == platform::kInvalidSocket) {
+        return platform::kInvalidSocket;
+    }
+    Use* free = nullptr;
+    for (Use& use : uses_) {
+        if (use.users > 0 && use.handle == handle_) {
+            ++use.users;
+            return handle_;
+        }
+        if (use.users == 0 && free == nullptr) {
+            free = &use;
+        }
+    }
+    if (free == nullptr) {
+        return platform::kInvalidSocket;  // more descriptors in use than any caller needs
+    }
+    free->handle = handle_;
+    free->users = 1;
+    free->closeWhenIdle = false;
+    return handle_;
+}
+
+void CKtSocket::Release(platform::SocketHandle handle) {
+    platform::LockGuard guard(lock_);
+    for (Use& use : uses_) {
+        if (use.users > 0 && use.handle == handle) {
+            if (--use.users == 0 && use.closeWhenIdle) {
+                platform::CloseSocket(handle);
+                use.closeWhenIdle = false;
+            }
+            return;
+        }
+    }
+}
+
+void CKtSocket::CloseAbrupt() {
+    platform::LockGuard guard(lock_);
+    if (handle_ == platform::kInvalidSocket) {
+        return;
+    }
+    platform::SocketHandle handle = handle_;
+    handle_ = platform::kInvalidSocket;
+    // Pending data is discarded; the shutdown wakes a thread waiting in a receive.
+    platform::ShutdownBoth(handle);
+    platform::SetBlocking(handle);
+    for (Use& use : uses_) {
+        if (use.users > 0 && use.handle == handle) {
+            use.closeWhenIdle = true;  // the last user closes it
+            return;
+        }
+    }
+    platform::CloseSocket(handle);
+}
+
+void CKtSocket::CloseGraceful() {
+    platform::SocketHandle handle = Handle();
+    if (handle == platform::kInvalidSocket) {
+        return;
+    }
+    platform::ShutdownSend(handle);
+    Drain(kDrainLimitMs);
+    CloseAbrupt();
+}
+
+void CKtSocket::Drain(uint32_t limitMs) {
+    platform::SocketHandle handle = Acquire();
+    if (handle == platform::kInvalidSocket) {
+        return;
+    }
+    const uint32_t start = platform::TickCount();
+    char scratch[256];
+    for (;;) {
+        // Unsigned difference: the counter's wrap does no harm.
+        uint32_t elapsed = platform::TickCount() - start;
+        if (elapsed >= limitMs) {
+            break;
+        }
+        if (platform::WaitReadable(handle, limitMs - elapsed) != 1) {
+            break;
+        }
+        if (platform::ReceiveBytes(handle, scratch, sizeof scratch) < 1) {
+            break;
+        }
+    }
+    Release(handle);
+}

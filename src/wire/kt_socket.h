@@ -1,0 +1,81 @@
+#pragma once
+// CKtSocket: one TCP socket to a Firebird server. It holds the socket service for its
+// lifetime, and closes its socket either abruptly (a failed request, a dropped
+// connection) or gracefully (on destruction: half-close, a bounded drain, close).
+//
+// One thread at a time sends and receives on a socket, but another thread may close
+// it abruptly while a receive is waiting (the worker closes the auxiliary connection
+// under the listener's blocked read). The abrupt close therefore shuts the socket
+// down first, which wakes the reader with end-of-stream, and the descriptor is
+// released only when no thread is inside a send or receive on it any more: the last
+// one out closes it. Until then the descriptor cannot be reused under the reader.
+
+#include <cstdint>
+
+#include "common/ansi_string.h"
+#include "platform/lock.h"
+#include "platform/socket.h"
+
+// Thrown when the socket service cannot be started.
+struct CKtSocketException {
+    AnsiString message;
+};
+
+class CKtSocket {
+public:
+    // Starts the socket service; throws CKtSocketException when it cannot.
+    CKtSocket();
+    // Graceful close when a socket is open, then the service is released.
+    ~CKtSocket();
+    CKtSocket(const CKtSocket&) = delete;
+    CKtSocket& operator=(const CKtSocket&) = delete;
+
+    // The socket handle; platform::kInvalidSocket (-1) when closed.
+    platform::SocketHandle Handle() const;
+    bool IsOpen() const { return Handle() != platform::kInvalidSocket; }
+    const platform::SocketAddressV4& Address() const { return address_; }
+
+    // Creates a new socket, closing an open one abruptly first. False when the
+    // socket cannot be created.
+    bool Create();
+    // Sets the address (address in network byte order, port in host byte order).
+    void SetAddress(uint32_t address, uint16_t port);
+    // Connects the socket to the address; false when there is no socket or the
+    // connect fails.
+    bool Connect();
+
+    // One send or receive on the socket (see platform::SendBytes/ReceiveBytes);
+    // -1 when the socket is closed. Safe against a concurrent CloseAbrupt.
+    int Send(const void* data, int length);
+    int Receive(void* target, int length);
+
+    // Abrupt close: shut down both directions, back to blocking mode, close, handle
+    // -1. A thread still inside Receive wakes and closes the descriptor on its way
+    // out. Does nothing on a closed socket.
+    void CloseAbrupt();
+    // Graceful close: half-close the sending side, drain for up to 500 ms, close.
+    void CloseGraceful();
+    // Reads and discards incoming bytes until the peer closes, an error occurs or
+    // limitMs milliseconds have passed (a wait for bytes that do not come counts).
+    void Drain(uint32_t limitMs);
+
+    static constexpr uint32_t kDrainLimitMs = 500;
+
+private:
+    // Descriptors that threads are using in Send or Receive. A descriptor closed
+    // while in use is marked and closed by its last user.
+    struct Use {
+        platform::SocketHandle handle;
+        int users;
+        bool closeWhenIdle;
+    };
+    static constexpr int kMaxUses = 4;
+
+    platform::SocketHandle Acquire();
+    void Release(platform::SocketHandle handle);
+
+    platform::SocketHandle handle_;
+    platform::SocketAddressV4 address_;
+    mutable platform::Lock lock_;
+    Use uses_[kMaxUses];
+};

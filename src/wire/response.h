@@ -1,0 +1,51 @@
+#pragma once
+// The generic response that the server sends for every request (op_response, or
+// op_fetch_response / op_sql_response), and the status vector inside it.
+
+#include <cstdint>
+
+#include "common/ansi_string.h"
+#include "common/grow_array.h"
+#include "wire/wire_stream.h"
+
+// One argument of a status vector.
+struct CStatusItem {
+    AnsiString message;  // empty for items read from the wire; see ErrorTextFromStatus
+    int32_t kind = 0;    // isc_arg_gds, isc_arg_string, ...
+    int32_t number = 0;  // the error code or numeric argument; 0 for string kinds
+    AnsiString text;     // the string of string kinds
+};
+
+// What a status vector becomes. errorCode and messageText are set by
+// ErrorTextFromStatus when there are items.
+struct CStatus {
+    int32_t errorCode = 0;
+    AnsiString messageText;
+    GrowArray<CStatusItem> items;
+};
+
+struct CResponse {
+    int32_t objectHandle = 0;  // p_resp_object
+    int64_t blobId = 0;        // p_resp_blob_id
+    AnsiString data;           // p_resp_data
+    int32_t errorCode = 0;     // meaningful only when statusItems is not empty
+    AnsiString message;
+    GrowArray<CStatusItem> statusItems;
+    int32_t fetchStatus = 0;  // op_fetch_response
+    int32_t count = 0;        // op_fetch_response, op_sql_response
+    int32_t operation = -1;   // the operation the reply began with
+};
+
+// Reads one reply. True for an op_response whose status vector is empty, and for
+// op_fetch_response and op_sql_response. False for a status with items (errorText is
+// then the server's message), for any other operation (nothing more is read and
+// errorText is unchanged), and when the stream broke while reading (errorText says
+// why). The operation stays in the stream's pendingOperation.
+bool ReadResponse(CWireStream& stream, CResponse& response);
+
+// Reads status-vector arguments up to isc_arg_end and, when any added an item, lets
+// ErrorTextFromStatus turn them into a code and a message. More than
+// kMaxStatusArguments arguments break the stream.
+CStatus ReadStatusVector(CWireStream& stream);
+
+constexpr int kMaxStatusArguments = 256;

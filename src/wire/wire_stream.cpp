@@ -1,0 +1,215 @@
+#include "wire/wire_stream.h"
+
+#include <cstdio>
+
+#include "wire/protocol.h"
+
+namespace {
+
+const char kClosedText[] = "Connection closed by the server.";
+const char kReceiveFailedText[] = "Unable to receive data from the server.";
+const char kSendFailedText[] = "Unable to send data to the server.";
+
+int32_t PaddingOf(int32_t n) {
+    return (4 - (n & 3)) & 3;
+}
+
+AnsiString LengthRefused(uint32_t length, int32_t limit) {
+    char text[96];
+    std::snprintf(text, sizeof text, "The server sent a length of %lu; at most %ld is accepted.",
+                  static_cast<unsigned long>(length), static_cast<long>(limit));
+    return AnsiString(text);
+}
+
+}  // namespace
+
+CWireStream::CWireStream()
+    : pendingOperation(-1),
+      socketTransport_(socket),
+      transport_(&socketTransport_),
+      broken_(false) {}
+
+CWireStream::CWireStream(IWireTransport* transport)
+    : pendingOperation(-1), socketTransport_(socket), transport_(transport), broken_(false) {}
+
+bool CWireStream::Open(const AnsiString& host, uint32_t port) {
+    output_.clear();
+    broken_ = false;
+    if (!socket.Create()) {
+        errorText = "Socket() function is failed.";
+        return false;
+    }
+    uint32_t address = 0;
+    socket.SetAddress(0, static_cast<uint16_t>(port & 0xFFFFu));
+    if (!platform::ResolveIPv4(host.CStr(), &address)) {
+        errorText = "Unable to solve the address.";
+        return false;
+    }
+    socket.SetAddress(address, static_cast<uint16_t>(port & 0xFFFFu));
+    if (!socket.Connect()) {
+        errorText = "Unable to connect.";
+        return false;
+    }
+    return true;
+}
+
+bool CWireStream::Close() {
+    // Only the socket is touched: a reader on another thread may still be using
+    // the stream's other fields. Open resets them.
+    socket.CloseAbrupt();
+    return true;
+}
+
+void CWireStream::WriteInt(uint32_t value) {
+    if (broken_) {
+        return;
+    }
+    const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    output_.append(bytes, sizeof bytes);
+}
+
+int32_t CWireStream::WriteOpaque(const void* data, int32_t n) {
+    WriteInt(static_cast<uint32_t>(n));
+    if (data != nullptr && n > 0 && !broken_) {
+        output_.append(static_cast<const char*>(data), static_cast<size_t>(n));
+        output_.append(static_cast<size_t>(PaddingOf(n)), '\0');
+    }
+    return n;
+}
+
+bool CWireStream::Flush() {
+    if (broken_) {
+        output_.clear();
+        return false;
+    }
+    size_t done = 0;
+    while (done < output_.size()) {
+        size_t left = output_.size() - done;
+        int chunk = left > 0x40000000u ? 0x40000000 : static_cast<int>(left);
+        int sent = transport_->Send(output_.data() + done, chunk);
+        if (sent <= 0) {
+            output_.clear();
+            Break(kSendFailedText);
+            return false;
+        }
+        done += static_cast<size_t>(sent);
+    }
+    output_.clear();
+    return true;
+}
+
+void CWireStream::Break(const AnsiString& message) {
+    if (!broken_) {
+        broken_ = true;
+        errorText = message;
+    }
+}
+
+bool CWireStream::ReceiveAll(void* target, int32_t n) {
+    if (!output_.empty()) {
+        Flush();
+    }
+    if (broken_) {
+        return false;
+    }
+    char* at = static_cast<char*>(target);
+    int32_t done = 0;
+    while (done < n) {
+        int received = transport_->Receive(at + done, n - done);
+        if (received <= 0) {
+            Break(received == 0 ? kClosedText : kReceiveFailedText);
+            return false;
+        }
+        done += received;
+    }
+    return true;
+}
+
+bool CWireStream::SkipPadding(int32_t n) {
+    char scratch[4];
+    int32_t padding = PaddingOf(n);
+    return padding == 0 || ReceiveAll(scratch, padding);
+}
+
+uint32_t CWireStream::ReadInt() {
+    unsigned char bytes[4];
+    if (!ReceiveAll(bytes, sizeof bytes)) {
+        return 0;
+    }
+    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
+           (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
+}
+
+int64_t CWireStream::ReadLong() {
+    unsigned char bytes[8];
+    if (!ReceiveAll(bytes, sizeof bytes)) {
+        return 0;
+    }
+    uint64_t value = 0;
+    for (unsigned char byte : bytes) {
+        value = (value << 8) | byte;
+    }
+    return static_cast<int64_t>(value);
+}
+
+void CWireStream::ReadBytes(void* target, int32_t n) {
+    if (n <= 0) {
+        return;
+    }
+    if (ReceiveAll(target, n)) {
+        SkipPadding(n);
+    }
+}
+
+void CWireStream::ReadOpaque(AnsiString& target) {
+    uint32_t length = ReadInt();
+    if (length == 0) {
+        return;
+    }
+    // Also refuses what would be a negative length as a signed word.
+    if (length > static_cast<uint32_t>(kMaxOpaqueLength)) {
+        Break(LengthRefused(length, kMaxOpaqueLength));
+        return;
+    }
+    target.SetLength(length);
+    ReadBytes(target.Data(), static_cast<int32_t>(length));
+    if (broken_) {
+        target.Clear();
+    }
+}
+
+void CWireStream::ReadOpaque(AnsiString& target, int32_t n) {
+    if (n < 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "The server sent an invalid length of %ld.",
+                      static_cast<long>(n));
+        Break(AnsiString(text));
+        target.Clear();
+        return;
+    }
+    if (n > kMaxStatusStringLength) {
+        Break(LengthRefused(static_cast<uint32_t>(n), kMaxStatusStringLength));
+        target.Clear();
+        return;
+    }
+    target.SetLength(static_cast<size_t>(n));
+    if (n > 0) {
+        ReadBytes(target.Data(), n);
+    }
+    if (broken_) {
+        target.Clear();
+    }
+}
+
+uint32_t CWireStream::ReadOperation() {
+    if (pendingOperation >= 0) {
+        return static_cast<uint32_t>(pendingOperation);
+    }
+    uint32_t operation;
+    do {
+        operation = ReadInt();
+        pendingOperation = static_cast<int32_t>(operation);
+    } while (operation == static_cast<uint32_t>(op_dummy));
+    return operation;
+}

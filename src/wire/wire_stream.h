@@ -1,0 +1,121 @@
+#pragma once
+// CWireStream: the protocol stream of one TCP connection to a Firebird server, with
+// the XDR items of the remote protocol: 32-bit integers as four bytes most
+// significant first, hypers as eight, and counted byte strings padded with zero
+// bytes to a multiple of four.
+//
+// Output is gathered: the Write operations collect a request's items, and the whole
+// request leaves in one send when it is complete: at Flush, or at the first Read of
+// its reply (every Read flushes first, so a caller cannot forget). The bytes on the
+// wire are exactly the items in the order written.
+//
+// Input is read item by item with no read-ahead. Short deliveries are completed.
+// A connection that closes or fails, a length from the server beyond what its item
+// allows, or a failed send breaks the stream: errorText says why, and every later
+// read returns at once with nothing (0) until the stream is opened again.
+//
+// One thread at a time uses a stream; only Close may come from another thread.
+
+#include <cstdint>
+#include <string>
+
+#include "common/ansi_string.h"
+#include "platform/socket.h"
+#include "wire/kt_socket.h"
+
+// Where a stream's bytes go and come from. The stream uses its own socket unless a
+// transport is injected (the tests feed byte vectors and record the sends).
+class IWireTransport {
+public:
+    // As the socket calls: bytes moved, 0 for a closed connection (receive), a
+    // negative value on error.
+    virtual int Send(const void* data, int length) = 0;
+    virtual int Receive(void* target, int length) = 0;
+
+protected:
+    ~IWireTransport() = default;
+};
+
+class CWireStream {
+public:
+    // Reads the stream's socket.
+    CWireStream();
+    // Reads and writes through transport, which must outlive the stream.
+    explicit CWireStream(IWireTransport* transport);
+    CWireStream(const CWireStream&) = delete;
+    CWireStream& operator=(const CWireStream&) = delete;
+
+    // An operation code read and not yet consumed; -1 when there is none.
+    int32_t pendingOperation;
+    CKtSocket socket;
+    // The last error of this connection, in the words reported to the user.
+    AnsiString errorText;
+
+    // Connects to host (name or dotted IPv4 address) on the low 16 bits of port.
+    // False with errorText set; the socket then stays open until Close.
+    bool Open(const AnsiString& host, uint32_t port);
+    // Abrupt close (see CKtSocket::CloseAbrupt); safe while another thread reads.
+    // Always true.
+    bool Close();
+    bool IsOpen() const { return socket.IsOpen(); }
+    platform::SocketHandle Handle() const { return socket.Handle(); }
+
+    // Gathered until the request is complete.
+    void WriteInt(uint32_t value);
+    // The length word n, then n bytes of data and zero padding to a multiple of four
+    // (only the word when data is null or n is not positive). Returns n.
+    int32_t WriteOpaque(const void* data, int32_t n);
+    // Sends the gathered items in one piece (further sends only if the system takes
+    // less at once). True when everything was sent or nothing was pending; false
+    // (and the stream broken) when the send failed.
+    bool Flush();
+    // Bytes gathered and not yet sent.
+    size_t PendingOutput() const { return output_.size(); }
+
+    // 0 when the item could not be read whole.
+    uint32_t ReadInt();
+    int64_t ReadLong();
+    // n bytes into target, then the padding to a multiple of four; nothing when n is
+    // not positive. Ends early when the connection closes or fails.
+    void ReadBytes(void* target, int32_t n);
+    // A length word and that many bytes. A length of 0 leaves target unchanged; a
+    // length above kMaxOpaqueLength breaks the stream, reading nothing more.
+    void ReadOpaque(AnsiString& target);
+    // n bytes given by the caller (the texts of a status vector). A negative n or one
+    // above kMaxStatusStringLength breaks the stream. On failure target is empty.
+    void ReadOpaque(AnsiString& target, int32_t n);
+    // The pending operation if there is one; otherwise reads operation words, each
+    // kept in pendingOperation, up to the first that is not op_dummy.
+    uint32_t ReadOperation();
+
+    // True once the connection closed, failed or sent something out of bounds.
+    bool IsBroken() const { return broken_; }
+    // Breaks the stream with message in errorText, for a protocol violation that a
+    // reader above the XDR items finds. Does nothing on a stream already broken.
+    void Break(const AnsiString& message);
+
+    // The largest counted string accepted from the server (response data, event
+    // parameter blocks), and the largest status-vector text.
+    static constexpr int32_t kMaxOpaqueLength = 65536;
+    static constexpr int32_t kMaxStatusStringLength = 32768;
+
+private:
+    class SocketTransport : public IWireTransport {
+    public:
+        explicit SocketTransport(CKtSocket& socket) : socket_(socket) {}
+        int Send(const void* data, int length) override { return socket_.Send(data, length); }
+        int Receive(void* target, int length) override { return socket_.Receive(target, length); }
+
+    private:
+        CKtSocket& socket_;
+    };
+
+    // Reads exactly n bytes; false (and the stream broken) otherwise.
+    bool ReceiveAll(void* target, int32_t n);
+    bool SkipPadding(int32_t n);
+
+    SocketTransport socketTransport_;
+    IWireTransport* transport_;
+    std::string output_;
+    bool broken_;
+};
