@@ -82,6 +82,14 @@ bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, 
     return PostMessageA(AsHwnd(window), message, wParam, lParam) != FALSE;
 }
 
+intptr_t SendWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam,
+                           intptr_t lParam) {
+    if (window == nullptr) {
+        return 0;
+    }
+    return SendMessageA(AsHwnd(window), message, wParam, lParam);
+}
+
 WindowHandle CreateHostWindow(WindowProc ownProc) {
     HINSTANCE module = ThisModule();
     if (!RegisterHostClass(module)) {
