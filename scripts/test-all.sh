@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Runs every test of the project on a Debian 12 machine, from a fresh one on:
+#
+#   scripts/test-all.sh
+#
+# 1. installs what the builds and tests need (apt; needs root or sudo),
+# 2. starts the private Firebird test server (scripts/firebird-test-server.sh),
+# 3. builds and runs the tests of the dev, asan and tsan presets,
+# 4. builds the Windows library (win32: the product Varnel.fll; win64) and checks
+#    the product's exports and imports,
+# 5. runs the Windows test programs of the win64 build under Wine,
+# and ends with one summary line over all test runs.
+#
+# Environment: VARNEL_PRESETS (default "dev asan tsan") chooses the POSIX presets;
+# VARNEL_SKIP_WINDOWS=1 leaves out steps 4 and 5. The integration tests must run:
+# a missing server fails them instead of skipping them.
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+presets=${VARNEL_PRESETS:-dev asan tsan}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+step() { printf '\n== %s\n' "$*"; }
+die() {
+    echo "test-all: $*" >&2
+    exit 1
+}
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config)
+if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
+    packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
+        binutils-mingw-w64-x86-64)
+fi
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+        missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    step "installing ${missing[*]}"
+    as_root apt-get update -q || die "apt-get update failed"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" ||
+        die "cannot install ${missing[*]}"
+fi
+
+step "starting the Firebird test server"
+as_root scripts/firebird-test-server.sh start || die "the Firebird test server did not start"
+eval "$(scripts/firebird-test-server.sh env)"
+export VARNEL_REQUIRE_SERVER=1
+
+passed=0
+failed=0
+failures=()
+
+# Adds the counts of one ctest run (its "N% tests passed, F tests failed out of T").
+count_ctest() {
+    local log=$1 line total bad
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+    if [ -z "$line" ]; then
+        failed=$((failed + 1))
+        return
+    fi
+    bad=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+}
+
+for preset in $presets; do
+    step "preset $preset: configure and build"
+    if ! cmake --preset "$preset" >/dev/null || ! cmake --build --preset "$preset" -j "$jobs"; then
+        failures+=("$preset build")
+        failed=$((failed + 1))
+        continue
+    fi
+    step "preset $preset: tests"
+    log=$(mktemp)
+    ctest --preset "$preset" -j "$jobs" 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    count_ctest "$log"
+    rm -f "$log"
+    [ "$status" -eq 0 ] || failures+=("$preset tests")
+done
+
+if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
+    for preset in win32 win64; do
+        step "preset $preset: configure and build"
+        if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" -j "$jobs"; then
+            passed=$((passed + 1))
+        else
+            failures+=("$preset build")
+            failed=$((failed + 1))
+        fi
+    done
+    step "checking the product build/win32/Varnel.fll"
+    if scripts/check-fll.sh build/win32/Varnel.fll i386; then
+        passed=$((passed + 1))
+    else
+        failures+=("Varnel.fll check")
+        failed=$((failed + 1))
+    fi
+    step "Windows test programs under Wine"
+    log=$(mktemp)
+    VARNEL_WINE_BUILD_DIR=build/win64 scripts/run-wine-tests.sh 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+    if [ "$status" -eq 0 ] && [ -n "$line" ]; then
+        passed=$((passed + $(awk '{print $1}' <<<"$line")))
+    else
+        failures+=("Wine tests")
+        failed=$((failed + 1 + $(awk '{print $3}' <<<"${line:-0 passed, 0 failed}")))
+    fi
+    rm -f "$log"
+fi
+
+echo
+if [ ${#failures[@]} -gt 0 ]; then
+    echo "Failed: ${failures[*]}"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ ${#failures[@]} -eq 0 ]
