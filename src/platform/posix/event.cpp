@@ -18,13 +18,16 @@ struct EventObject {
     bool set;
 };
 
+// Both live for the whole process and are never destroyed: a thread that was left
+// running (a listener that did not stop in time, a worker that could not be ended)
+// may still signal or wait while the process runs its exit-time destructors.
 std::mutex& StateMutex() {
-    static std::mutex mutex;
-    return mutex;
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
 }
 std::condition_variable& StateChanged() {
-    static std::condition_variable changed;
-    return changed;
+    static std::condition_variable* changed = new std::condition_variable;
+    return *changed;
 }
 
 // With the state mutex held: the lowest set slot (consumed if auto-reset), or -1.
