@@ -1,0 +1,350 @@
+#include "channel/listener_thread.h"
+
+#include <atomic>
+#include <new>
+
+#include "common/grow_array.h"
+
+namespace {
+
+constexpr int kStopSlot = 0;
+constexpr int kRefreshSlot = 1;
+constexpr int kFirstClientSlot = 2;
+
+struct ClientEntry {
+    EventListener* listener = nullptr;
+    intptr_t parameter = 0;
+};
+
+}  // namespace
+
+// Everything the listener thread touches besides the listeners themselves. The
+// owner and the thread each hold a reference; the last one to let go closes the
+// events. The arrays are written only by the owner while it holds its setLock_ and
+// read by the thread only while that owner waits in the refresh handshake.
+struct CListenerThread::SharedState {
+    GrowArray<platform::EventHandle> waitHandles;
+    GrowArray<ClientEntry> clients;
+    platform::EventHandle stopEvent = nullptr;     // slot 0, auto-reset
+    platform::EventHandle refreshEvent = nullptr;  // slot 1, auto-reset
+    platform::EventHandle refreshDone = nullptr;   // auto-reset: a copy was taken
+    platform::EventHandle threadEnded = nullptr;   // manual-reset: the loop is over
+    // Set by Shutdown before it signals stopEvent. A thread that comes back from a
+    // Run after its owner gave up waiting ends on it without waiting on its set
+    // again, since the handles in that set may have been handed back meanwhile.
+    std::atomic<bool> stopping{false};
+
+    SharedState() = default;
+    SharedState(const SharedState&) = delete;
+    SharedState& operator=(const SharedState&) = delete;
+    ~SharedState() {
+        platform::CloseEvent(stopEvent);
+        platform::CloseEvent(refreshEvent);
+        platform::CloseEvent(refreshDone);
+        platform::CloseEvent(threadEnded);
+    }
+};
+
+namespace {
+
+using SharedState = CListenerThread::SharedState;
+
+// The thread's private copy of the set: fixed arrays, so that waking up allocates
+// nothing.
+struct SetCopy {
+    platform::EventHandle handles[platform::kMaxWaitHandles];
+    ClientEntry clients[platform::kMaxWaitHandles];
+    int count;
+};
+
+void TakeCopy(const SharedState& state, SetCopy& copy) {
+    const size_t size = state.waitHandles.Size();
+    copy.count = 0;
+    for (int i = 0; i < platform::kMaxWaitHandles; ++i) {
+        const bool used = static_cast<size_t>(i) < size;
+        copy.handles[i] = used ? state.waitHandles[i] : nullptr;
+        copy.clients[i] = used ? state.clients[i] : ClientEntry{};
+        if (used) {
+            copy.count = i + 1;
+        }
+    }
+}
+
+// The thread's loop; the result is its exit code.
+uint32_t ListenLoop(SharedState& state) {
+    SetCopy copy;
+    TakeCopy(state, copy);
+    if (!platform::SignalEvent(state.refreshDone)) {
+        return 1;
+    }
+    for (;;) {
+        if (state.stopping.load(std::memory_order_acquire)) {
+            return 0;
+        }
+        const int slot = platform::WaitForAnyEvent(copy.handles, copy.count, platform::kInfinite);
+        if (slot == kStopSlot) {
+            return 0;
+        }
+        if (slot == kRefreshSlot) {
+            TakeCopy(state, copy);
+            if (!platform::SignalEvent(state.refreshDone)) {
+                return 1;
+            }
+            continue;
+        }
+        if (slot < kFirstClientSlot || slot >= copy.count) {
+            return 1;  // a failed wait
+        }
+        const ClientEntry& client = copy.clients[slot];
+        if (client.listener != nullptr) {
+            try {
+                client.listener->Run(client.parameter, copy.handles[slot]);
+            } catch (...) {
+                return 1;
+            }
+        }
+    }
+}
+
+// The thread procedure. `argument` is a heap-allocated reference to the shared
+// state, which the thread owns from here on. Nothing escapes it.
+uint32_t ListenerThreadProc(void* argument) {
+    auto* state = static_cast<std::shared_ptr<SharedState>*>(argument);
+    uint32_t code = 1;
+    try {
+        code = ListenLoop(**state);
+    } catch (...) {
+        code = 1;
+    }
+    platform::SignalEvent((*state)->threadEnded);
+    // The last use of the state on this thread: when the owner has let go already
+    // (a Shutdown that timed out), this closes the events.
+    delete state;
+    return code;
+}
+
+}  // namespace
+
+CListenerThread::CListenerThread() = default;
+
+CListenerThread::~CListenerThread() {
+    Shutdown(kListenerShutdownLimitMs);
+}
+
+int32_t CListenerThread::Initialize() {
+    if (shared_) {
+        return kListenerWrongState;  // started already and not shut down
+    }
+    std::shared_ptr<SharedState> state;
+    try {
+        state = std::make_shared<SharedState>();
+    } catch (const std::bad_alloc&) {
+        return kListenerOutOfMemory;
+    }
+    state->refreshDone = platform::NewEvent(false, false);
+    state->threadEnded = platform::NewEvent(true, false);
+    if (state->refreshDone == nullptr || state->threadEnded == nullptr) {
+        return kListenerPlatformFailure;  // the state closes what was made
+    }
+    shared_ = state;
+    exitCodeKnown_ = false;
+
+    int32_t result = kListenerOk;
+    {
+        platform::LockGuard guard(setLock_);
+        // Neither registration refreshes: the thread does not exist yet.
+        state->stopEvent = platform::NewEvent(false, false);
+        result = state->stopEvent == nullptr ? kListenerPlatformFailure
+                                             : AppendRegistration(state->stopEvent, nullptr, 0);
+        if (result == kListenerOk) {
+            state->refreshEvent = platform::NewEvent(false, false);
+            result = state->refreshEvent == nullptr
+                         ? kListenerPlatformFailure
+                         : AppendRegistration(state->refreshEvent, nullptr, 0);
+        }
+    }
+    if (result == kListenerOk) {
+        auto* threadReference = new (std::nothrow) std::shared_ptr<SharedState>(state);
+        if (threadReference == nullptr) {
+            result = kListenerOutOfMemory;
+        } else {
+            thread_ = platform::StartThread(ListenerThreadProc, threadReference, &threadId_);
+            if (thread_ == nullptr) {
+                delete threadReference;
+                result = kListenerPlatformFailure;
+            }
+        }
+    }
+    if (result == kListenerOk) {
+        // The thread has copied the set and is about to wait on it.
+        const platform::EventHandle answers[2] = {state->refreshDone, state->threadEnded};
+        const int answer = platform::WaitForAnyEvent(answers, 2, platform::kInfinite);
+        if (answer != 0) {
+            result = answer == 1 ? kListenerThreadEnded : kListenerPlatformFailure;
+        }
+    }
+    if (result != kListenerOk) {
+        Shutdown(kListenerShutdownLimitMs);
+    }
+    return result;
+}
+
+int32_t CListenerThread::AddHandle(platform::EventHandle handle, EventListener* listener,
+                                   intptr_t parameter) {
+    if (handle == nullptr) {
+        return kListenerInvalidHandle;
+    }
+    platform::LockGuard guard(setLock_);
+    if (thread_ == nullptr || !shared_) {
+        return kListenerWrongState;
+    }
+    // A handle may sit in the set once only: a wait on the same handle twice fails
+    // on Windows, and that would end the thread.
+    for (platform::EventHandle registered : shared_->waitHandles) {
+        if (registered == handle) {
+            return kListenerInvalidHandle;
+        }
+    }
+    return AppendRegistration(handle, listener, parameter);
+}
+
+int32_t CListenerThread::AppendRegistration(platform::EventHandle handle, EventListener* listener,
+                                            intptr_t parameter) {
+    SharedState& state = *shared_;
+    if (state.waitHandles.Size() >= static_cast<size_t>(platform::kMaxWaitHandles)) {
+        return kListenerSetFull;
+    }
+    if (!state.waitHandles.Append(handle)) {
+        return kListenerOutOfMemory;
+    }
+    if (!state.clients.Append(ClientEntry{listener, parameter})) {
+        state.waitHandles.RemoveLast();
+        return kListenerOutOfMemory;
+    }
+    if (state.waitHandles.Size() <= static_cast<size_t>(kFirstClientSlot)) {
+        return kListenerOk;
+    }
+    const int32_t result = Refresh();
+    if (result != kListenerOk) {
+        // Nobody watches the new handle: leave the set as it was, and the handle
+        // with the caller.
+        state.waitHandles.RemoveLast();
+        state.clients.RemoveLast();
+    }
+    return result;
+}
+
+int32_t CListenerThread::Refresh() {
+    SharedState& state = *shared_;
+    if (!platform::SignalEvent(state.refreshEvent)) {
+        return kListenerPlatformFailure;
+    }
+    // The thread answers once it is back at its wait with the new copy. A thread that
+    // has ended answers nothing, and its end event says so instead.
+    const platform::EventHandle answers[2] = {state.refreshDone, state.threadEnded};
+    switch (platform::WaitForAnyEvent(answers, 2, platform::kInfinite)) {
+        case 0:
+            return kListenerOk;
+        case 1:
+            return kListenerThreadEnded;
+        default:
+            return kListenerPlatformFailure;
+    }
+}
+
+int32_t CListenerThread::RemoveHandle(platform::EventHandle handle) {
+    platform::LockGuard guard(setLock_);
+    if (!shared_ || handle == nullptr) {
+        return kListenerNotRegistered;
+    }
+    SharedState& state = *shared_;
+    // The stop and refresh events cannot be unregistered.
+    size_t slot = kFirstClientSlot;
+    while (slot < state.waitHandles.Size() && state.waitHandles[slot] != handle) {
+        ++slot;
+    }
+    if (slot >= state.waitHandles.Size()) {
+        return kListenerNotRegistered;
+    }
+    const ClientEntry client = state.clients[slot];
+    state.waitHandles.RemoveAt(slot);
+    state.clients.RemoveAt(slot);
+
+    int32_t result = thread_ != nullptr ? Refresh() : kListenerOk;
+    if (result == kListenerThreadEnded) {
+        result = kListenerOk;  // no thread waits on the handle any more
+    }
+    if (result != kListenerOk) {
+        // The thread may still wait on the handle: it stays registered (at the end
+        // of the set; the arrays have room, as one slot was just freed) and is handed
+        // back by Shutdown once the thread has ended.
+        state.waitHandles.Append(handle);
+        state.clients.Append(client);
+        return result;
+    }
+    ReleaseRegistration(handle, client.listener);
+    return kListenerOk;
+}
+
+void CListenerThread::ReleaseRegistration(platform::EventHandle handle, EventListener* listener) {
+    if (listener == nullptr || listener->ReleaseHandle(handle) < 0) {
+        platform::CloseEvent(handle);
+    }
+}
+
+int32_t CListenerThread::Shutdown(uint32_t limitMs) {
+    if (!shared_) {
+        return kListenerOk;  // never initialised, or shut down already
+    }
+    std::shared_ptr<SharedState> state = std::move(shared_);
+    int32_t result = kListenerOk;
+    if (thread_ != nullptr) {
+        state->stopping.store(true, std::memory_order_release);
+        platform::SignalEvent(state->stopEvent);
+        const int ended = platform::WaitForThread(thread_, limitMs);
+        if (ended == 0) {
+            exitCodeKnown_ = platform::GetThreadExitCode(thread_, &exitCode_);
+        } else {
+            result = ended == platform::kWaitTimeout ? kListenerTimeout : kListenerPlatformFailure;
+        }
+    }
+    {
+        platform::LockGuard guard(setLock_);
+        // Hand back every registration in slot order. The stop and refresh events
+        // belong to the shared state, which closes them once the thread is done too.
+        for (size_t i = 0; i < state->waitHandles.Size(); ++i) {
+            const platform::EventHandle handle = state->waitHandles[i];
+            if (handle != state->stopEvent && handle != state->refreshEvent) {
+                ReleaseRegistration(handle, state->clients[i].listener);
+            }
+        }
+        state->waitHandles.Clear();
+        state->clients.Clear();
+    }
+    if (thread_ != nullptr) {
+        // A thread still running goes on detached, holding its own reference.
+        platform::CloseThread(thread_);
+        thread_ = nullptr;
+        threadId_ = 0;
+    }
+    return result;
+}
+
+bool CListenerThread::IsRunning() const {
+    return thread_ != nullptr;
+}
+
+size_t CListenerThread::HandleCount() {
+    platform::LockGuard guard(setLock_);
+    return shared_ ? shared_->waitHandles.Size() : 0;
+}
+
+bool CListenerThread::GetExitCode(uint32_t* exitCode) const {
+    if (thread_ != nullptr) {
+        return platform::GetThreadExitCode(thread_, exitCode);
+    }
+    if (exitCodeKnown_ && exitCode != nullptr) {
+        *exitCode = exitCode_;
+    }
+    return exitCodeKnown_;
+}
