@@ -1,12 +1,202 @@
 #include "channel/database.h"
 
-std::unique_ptr<CDatabase> CDatabase::Create() { return nullptr; }
-void CDatabase::AttachEventSink(EventRing*, platform::WindowHandle) {}
-bool CDatabase::ConnectDatabase(const AnsiString&, int32_t, const AnsiString&, const AnsiString&,
-                                const AnsiString&) {
+#include <cstdio>
+#include <new>
+
+#include "wire/database_requests.h"
+#include "wire/handshake.h"
+#include "wire/protocol.h"
+#include "wire/response.h"
+
+namespace {
+
+constexpr int32_t kVersionBufferLength = 128;
+
+}  // namespace
+
+std::unique_ptr<CDatabase> CDatabase::Create() {
+    try {
+        return std::unique_ptr<CDatabase>(new CDatabase());
+    } catch (...) {
+        // Memory, or CKtSocketException from either stream's socket service.
+        return nullptr;
+    }
+}
+
+CDatabase::CDatabase() = default;
+
+CDatabase::~CDatabase() {
+    Disconnect();
+    // The members go in reverse order: mainStream, serverVersion and lock,
+    // eventRequests, the listener thread (Shutdown when still running),
+    // listenerEvent, and auxStream last.
+}
+
+void CDatabase::AttachEventSink(EventRing* ring, platform::WindowHandle window) {
+    eventRing = ring;
+    mainWindow = window;
+}
+
+bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
+                                const AnsiString& databasePath, const AnsiString& userName,
+                                const AnsiString& password) {
+    uint8_t dpb[kDatabaseBlockCapacity];
+    const int32_t length = BuildDatabaseParameterBlock(dpb, userName, password);
+    return AttachDatabase(dpb, kDatabaseBlockCapacity, length, host, static_cast<uint32_t>(port),
+                          databasePath);
+}
+
+bool CDatabase::AttachDatabase(const uint8_t* dpb, int32_t, int32_t dpbLength,
+                               const AnsiString& host, uint32_t port,
+                               const AnsiString& databasePath) {
+    platform::LockGuard guard(lock);
+    if (mainStream.Open(host, port) && Handshake(databasePath)) {
+        WriteAttach(mainStream, databasePath, dpb, dpbLength);
+        mainStream.pendingOperation = -1;
+        CResponse response;
+        if (ReadResponse(mainStream, response)) {
+            databaseHandle = response.objectHandle;
+            serverVersion = GetServerVersion();
+            return true;
+        }
+        if (mainStream.errorText.IsEmpty()) {
+            // The server answered with something other than a response.
+            mainStream.errorText = "Unable to get response.";
+        }
+    }
+    mainStream.Close();
     return false;
 }
-bool CDatabase::IsConnected() const { return false; }
-bool CDatabase::Disconnect() { return true; }
-bool CDatabase::SubscribeEvent(const AnsiString&) { return false; }
-bool CDatabase::UnsubscribeEvent(const AnsiString&) { return false; }
+
+bool CDatabase::Handshake(const AnsiString& databasePath) {
+    return ::Handshake(mainStream, databasePath);
+}
+
+AnsiString CDatabase::GetServerVersion() {
+    const uint8_t items[] = {isc_info_isc_version, isc_info_end};
+    uint8_t buffer[kVersionBufferLength] = {};
+    InfoDatabase(items, sizeof items, buffer, kVersionBufferLength);
+    return ParseServerVersion(buffer, kVersionBufferLength);
+}
+
+bool CDatabase::InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t* buffer,
+                             int32_t bufferLength) {
+    WriteInfoDatabase(mainStream, databaseHandle, items, itemsLength, bufferLength);
+    mainStream.pendingOperation = -1;
+    CResponse response;
+    if (!ReadResponse(mainStream, response)) {
+        return false;
+    }
+    size_t length = response.data.Length();
+    if (length > static_cast<size_t>(bufferLength)) {
+        length = static_cast<size_t>(bufferLength);
+    }
+    for (size_t i = 0; i < length; ++i) {
+        buffer[i] = static_cast<uint8_t>(response.data[i]);
+    }
+    return true;
+}
+
+bool CDatabase::ConnectRequest(uint32_t* objectHandle, AnsiString* address, uint32_t* port) {
+    WriteConnectRequest(mainStream, databaseHandle);
+    mainStream.pendingOperation = -1;
+    CResponse response;
+    const bool answered = ReadResponse(mainStream, response);
+    *objectHandle = static_cast<uint32_t>(response.objectHandle);
+    *port = 0;
+    address->Clear();
+    if (!answered) {
+        if (mainStream.errorText.IsEmpty()) {
+            mainStream.errorText = "Unable to get response.";
+        }
+        return false;
+    }
+    if (!DecodeAuxiliaryPort(response.data, port)) {
+        mainStream.errorText = "The server gave no usable address for events.";
+        return false;
+    }
+    // The server reports its own address of the main connection, which a client
+    // behind address translation cannot reach: connect where the main connection
+    // goes, to the port the server named.
+    const uint32_t ip = mainStream.socket.Address().address;  // network byte order
+    const auto* octets = reinterpret_cast<const uint8_t*>(&ip);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
+    *address = AnsiString(text);
+    return true;
+}
+
+bool CDatabase::OpenAuxiliary() {
+    uint32_t objectHandle = 0;
+    uint32_t port = 0;
+    AnsiString address;
+    if (!ConnectRequest(&objectHandle, &address, &port)) {
+        return false;
+    }
+    if (address.IsEmpty() || port == 0) {
+        return false;
+    }
+    if (!auxStream.Open(address, port)) {
+        // Say why events cannot be had: the auxiliary connection's own reason.
+        mainStream.errorText = auxStream.errorText;
+        return false;
+    }
+    return true;
+}
+
+bool CDatabase::QueueEvents(const EventRequest& request) {
+    uint8_t storage[kEventBlockCapacity];
+    CParamBlock block(storage, kEventBlockCapacity);
+    const int32_t length = request.BuildEventBlock(block);
+    WriteQueEvents(mainStream, databaseHandle, storage, length, request.eventId);
+    mainStream.pendingOperation = -1;
+    CResponse response;
+    return ReadResponse(mainStream, response);
+}
+
+bool CDatabase::CancelEvents(int32_t eventId) {
+    WriteCancelEvents(mainStream, databaseHandle, eventId);
+    mainStream.pendingOperation = -1;
+    CResponse response;
+    return ReadResponse(mainStream, response);
+}
+
+void CDatabase::DetachDatabase() {
+    WriteDetach(mainStream, databaseHandle);
+    mainStream.pendingOperation = -1;
+    CResponse response;
+    ReadResponse(mainStream, response);
+}
+
+bool CDatabase::IsConnected() const {
+    const platform::SocketHandle handle = mainStream.Handle();
+    return handle != platform::kInvalidSocket && handle != 0;
+}
+
+bool CDatabase::Disconnect() {
+    {
+        platform::LockGuard guard(lock);
+        if (IsConnected()) {
+            CancelAllEvents();
+            DetachDatabase();
+        }
+    }
+    platform::ClearEvent(listenerEvent.Get());
+    {
+        // Wakes a listener blocked in its read; whichever of the two closes first
+        // leaves the other nothing to close.
+        platform::LockGuard guard(lock);
+        if (auxStream.IsOpen()) {
+            auxStream.Close();
+        }
+    }
+    // Not under `lock`: the listener takes it to finish a report it is handling.
+    if (listenerThread.IsRunning()) {
+        listenerThread.RemoveHandle(listenerEvent.Get());
+        listenerThread.Shutdown(kListenerShutdownLimitMs);
+    }
+    if (mainStream.IsOpen()) {
+        mainStream.Close();
+    }
+    return true;
+}

@@ -1,27 +1,116 @@
 #pragma once
-// CDatabase: one connection to a Firebird database. (Interim: the wire layer is being
-// built; until then a connection cannot be created.)
+// CDatabase: one connection to a Firebird database. It owns the main connection (the
+// attach, the requests and their responses) and, from the first subscription on,
+// the auxiliary connection on which the server reports fired events, read by the
+// connection's own listener thread.
+//
+// The worker thread creates, connects, subscribes, unsubscribes, disconnects and
+// destroys it. The listener thread reads auxStream and, for each report, takes
+// `lock` to update eventRequests and queue the request again on mainStream. `lock`
+// is held around every request-and-response exchange on mainStream and every use of
+// eventRequests, by both threads.
 
 #include <cstdint>
 #include <memory>
 
+#include "channel/listener_thread.h"
 #include "common/ansi_string.h"
+#include "events/event_records.h"
+#include "platform/event.h"
+#include "platform/lock.h"
 #include "platform/window.h"
+#include "wire/wire_stream.h"
 
+class CDatabase;
 class EventRing;
+
+// The listener registered with the connection's listener thread: its Run is the
+// receive loop on the auxiliary connection (the parameter is the CDatabase).
+class DatabaseEventListener : public EventListener {
+public:
+    int32_t Run(intptr_t parameter, platform::EventHandle handle) override;
+    // listenerEvent belongs to the CDatabase, which closes it itself.
+    int32_t ReleaseHandle(platform::EventHandle) override { return 0; }
+};
+
+// Owns one event handle and closes it when destroyed.
+class OwnedEvent {
+public:
+    OwnedEvent() : handle_(platform::NewEvent(true, false)) {}
+    ~OwnedEvent() { platform::CloseEvent(handle_); }
+    OwnedEvent(const OwnedEvent&) = delete;
+    OwnedEvent& operator=(const OwnedEvent&) = delete;
+    platform::EventHandle Get() const { return handle_; }
+
+private:
+    platform::EventHandle handle_;
+};
 
 class CDatabase {
 public:
+    // A new connection object, or nullptr when it cannot be made (memory, or the
+    // socket service for either stream). Sends nothing.
     static std::unique_ptr<CDatabase> Create();
+    CDatabase();
+    ~CDatabase();
+    CDatabase(const CDatabase&) = delete;
+    CDatabase& operator=(const CDatabase&) = delete;
+
     void AttachEventSink(EventRing* ring, platform::WindowHandle window);
+
+    // Opens the main connection and attaches the database. False with the reason in
+    // mainStream.errorText; the main socket is then closed.
     bool ConnectDatabase(const AnsiString& host, int32_t port, const AnsiString& databasePath,
                          const AnsiString& userName, const AnsiString& password);
+    bool AttachDatabase(const uint8_t* dpb, int32_t capacity, int32_t dpbLength,
+                        const AnsiString& host, uint32_t port, const AnsiString& databasePath);
+    bool Handshake(const AnsiString& databasePath);
+    AnsiString GetServerVersion();
+    bool InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t* buffer,
+                      int32_t bufferLength);
+    // Asks the server for an auxiliary connection. True with the address (that of the
+    // main connection) and the port the server listens on for it; false with the
+    // reason in mainStream.errorText.
+    bool ConnectRequest(uint32_t* objectHandle, AnsiString* address, uint32_t* port);
+    // Opens auxStream as ConnectRequest says. False with the reason in
+    // mainStream.errorText.
+    bool OpenAuxiliary();
+    // Queues `request` with the server; false when the server refused it (its
+    // message in mainStream.errorText).
+    bool QueueEvents(const EventRequest& request);
+    bool CancelEvents(int32_t eventId);
+    void DetachDatabase();
+
     bool IsConnected() const;
     bool Disconnect();
+
     bool SubscribeEvent(const AnsiString& eventName);
     bool UnsubscribeEvent(const AnsiString& eventName);
-    const AnsiString& ErrorText() const { return errorText_; }
+    bool CancelAllEvents();
+    // Hands a request's new occurrences to the host (with `lock` held).
+    void DeliverFired(const EventRequest& request);
+
+    // The main connection's last error, which the worker reports.
+    const AnsiString& ErrorText() const { return mainStream.errorText; }
+
+    // Members in construction order.
+    CWireStream auxStream;
+    DatabaseEventListener listener;
+    OwnedEvent listenerEvent;
+    CListenerThread listenerThread;
+    EventRequestTable eventRequests;
+    EventRing* eventRing = nullptr;
+    platform::WindowHandle mainWindow = nullptr;
+    platform::Lock lock;
+    AnsiString serverVersion;
+    int32_t databaseHandle = 0;
+    int32_t nextEventId = 0;
+    CWireStream mainStream;
 
 private:
-    AnsiString errorText_;
+    // The listener loop's handling of one report (with the lock taken inside).
+    friend class DatabaseEventListener;
+    void HandleEventReport(const AnsiString& items, int32_t eventId);
+    // Closes the auxiliary socket and stops the loop (under `lock`).
+    void EndAuxiliary();
 };

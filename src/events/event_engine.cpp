@@ -1,0 +1,149 @@
+// The event engine of a connection: subscribing and cancelling event requests, and
+// the listener's receive loop on the auxiliary connection, which applies each
+// report's counts, queues the request again and hands new occurrences to the host.
+
+#include "channel/database.h"
+#include "host/event_ring.h"
+#include "wire/protocol.h"
+#include "wire/response.h"
+
+bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
+    EventRequest request;
+    if (!request.AddEventName(eventName.CStr())) {
+        mainStream.errorText = "Not enough memory.";
+        return false;
+    }
+    bool resumeListener = false;
+    {
+        platform::LockGuard guard(lock);
+        if (!auxStream.IsOpen() || auxStream.Handle() == 0) {
+            if (!OpenAuxiliary()) {
+                auxStream.Close();
+                return false;
+            }
+            // A listener that runs already had its auxiliary connection ended by the
+            // server. The requests it served are queued again on the new connection,
+            // and the listener is set going again below, so none stays silently dead.
+            if (listenerThread.IsRunning()) {
+                resumeListener = true;
+                for (size_t i = 0; i < eventRequests.Size(); ++i) {
+                    QueueEvents(eventRequests.ValueAt(i));
+                }
+            }
+        }
+        request.eventId = ++nextEventId;
+        if (!eventRequests.Add(request.eventId, request)) {
+            mainStream.errorText = "Not enough memory.";
+            return false;
+        }
+        if (!QueueEvents(request)) {
+            // The server refused the request (its message is in errorText): it would
+            // never report, so it is not kept.
+            eventRequests.RemoveAt(eventRequests.Size() - 1);
+            return false;
+        }
+    }
+    if (!listenerThread.IsRunning()) {
+        listenerThread.Initialize();
+        listenerThread.AddHandle(listenerEvent.Get(), &listener, reinterpret_cast<intptr_t>(this));
+        platform::SignalEvent(listenerEvent.Get());
+    } else if (resumeListener) {
+        platform::SignalEvent(listenerEvent.Get());
+    }
+    return true;
+}
+
+bool CDatabase::UnsubscribeEvent(const AnsiString& eventName) {
+    platform::LockGuard guard(lock);
+    const int index = FindEventRequestByName(eventRequests, eventName);
+    if (index < 0) {
+        return false;
+    }
+    if (!CancelEvents(eventRequests.KeyAt(static_cast<size_t>(index)))) {
+        return false;
+    }
+    eventRequests.RemoveAt(static_cast<size_t>(index));
+    return true;
+}
+
+bool CDatabase::CancelAllEvents() {
+    bool result = true;
+    for (size_t i = 0; i < eventRequests.Size(); ++i) {
+        result = CancelEvents(eventRequests.KeyAt(i));
+    }
+    eventRequests.RemoveAll();
+    return result;
+}
+
+void CDatabase::DeliverFired(const EventRequest& request) {
+    if (request.events.IsEmpty() || eventRing == nullptr) {
+        return;
+    }
+    const EventEntry& entry = request.events[0];
+    if (entry.firedCount > 0) {
+        const int32_t slot = eventRing->Put(entry.name, entry.firedCount);
+        platform::PostWindowMessage(mainWindow, WM_EVENT_FIRED, static_cast<uintptr_t>(slot), 0);
+    }
+}
+
+void CDatabase::HandleEventReport(const AnsiString& items, int32_t eventId) {
+    platform::LockGuard guard(lock);
+    const int index = FindEventRequestById(eventRequests, eventId);
+    if (index < 0) {
+        return;  // cancelled meanwhile
+    }
+    EventRequest& request = eventRequests.ValueAt(static_cast<size_t>(index));
+    request.ApplyEventBlock(items);
+    QueueEvents(request);
+    DeliverFired(request);
+}
+
+void CDatabase::EndAuxiliary() {
+    platform::LockGuard guard(lock);
+    if (auxStream.IsOpen()) {
+        auxStream.Close();
+    }
+    platform::ClearEvent(listenerEvent.Get());
+}
+
+int32_t DatabaseEventListener::Run(intptr_t parameter, platform::EventHandle) {
+    auto* database = reinterpret_cast<CDatabase*>(parameter);
+    const platform::EventHandle running = database->listenerEvent.Get();
+    CWireStream& aux = database->auxStream;
+    while (platform::WaitForEvent(running, 0) == 0) {
+        aux.pendingOperation = -1;
+        const uint32_t operation = aux.ReadOperation();
+        switch (operation) {
+            case op_event: {
+                aux.ReadInt();  // p_event_database
+                AnsiString items;
+                aux.ReadOpaque(items);
+                uint8_t astAndArgument[8];
+                aux.ReadBytes(astAndArgument, sizeof astAndArgument);
+                const int32_t eventId = static_cast<int32_t>(aux.ReadInt());
+                if (!aux.IsBroken()) {
+                    database->HandleEventReport(items, eventId);
+                }
+                break;
+            }
+            case op_response: {
+                CResponse response;
+                ReadResponse(aux, response);
+                break;
+            }
+            case op_exit:
+            case op_disconnect:
+            case op_void:
+                database->EndAuxiliary();
+                return 0;
+            default:
+                break;  // nothing more is read for an operation the loop does not know
+        }
+        if (aux.IsBroken()) {
+            // Closed, failed or out of bounds part-way: nothing more can be read.
+            database->EndAuxiliary();
+            return 0;
+        }
+    }
+    return 0;
+}

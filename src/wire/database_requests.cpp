@@ -1,0 +1,121 @@
+#include "wire/database_requests.h"
+
+#include "wire/param_block.h"
+#include "wire/protocol.h"
+
+namespace {
+
+void AppendStringItem(CParamBlock& block, uint8_t tag, const AnsiString& value) {
+    block.AppendByte(tag);
+    block.AppendByte(static_cast<uint8_t>(value.Length() & 0xFF));
+    block.AppendBytes(value.Data(), 0, static_cast<uint32_t>(value.Length()));
+}
+
+}  // namespace
+
+int32_t BuildDatabaseParameterBlock(uint8_t (&storage)[kDatabaseBlockCapacity],
+                                    const AnsiString& userName, const AnsiString& password) {
+    static const uint8_t kFixed[] = {
+        isc_dpb_version1,
+        isc_dpb_dummy_packet_interval, 4, 0x78, 0x0A, 0x00, 0x00,
+        isc_dpb_sql_dialect, 4, 3, 0, 0, 0,
+        isc_dpb_lc_ctype, 4, 'N', 'O', 'N', 'E',
+    };
+    for (size_t i = 0; i < sizeof kFixed; ++i) {
+        storage[i] = kFixed[i];
+    }
+    CParamBlock block(storage, kDatabaseBlockCapacity, static_cast<int32_t>(sizeof kFixed));
+    for (uint8_t b : {isc_dpb_connect_timeout, uint8_t{4}, uint8_t{0}, uint8_t{0}, uint8_t{0},
+                      uint8_t{15}}) {
+        block.AppendByte(b);
+    }
+    AppendStringItem(block, isc_dpb_user_name, userName);
+    AppendStringItem(block, isc_dpb_password, password);
+    return block.Length();
+}
+
+void WriteAttach(CWireStream& stream, const AnsiString& databasePath, const uint8_t* dpb,
+                 int32_t dpbLength) {
+    stream.WriteInt(op_attach);
+    stream.WriteInt(0);
+    stream.WriteOpaque(databasePath.Data(), static_cast<int32_t>(databasePath.Length()));
+    stream.WriteOpaque(dpb, dpbLength);
+}
+
+void WriteInfoDatabase(CWireStream& stream, int32_t databaseHandle, const uint8_t* items,
+                       int32_t itemsLength, int32_t bufferLength) {
+    stream.WriteInt(op_info_database);
+    stream.WriteInt(static_cast<uint32_t>(databaseHandle));
+    stream.WriteInt(0);
+    stream.WriteOpaque(items, itemsLength);
+    stream.WriteInt(static_cast<uint32_t>(bufferLength));
+}
+
+void WriteConnectRequest(CWireStream& stream, int32_t databaseHandle) {
+    stream.WriteInt(op_connect_request);
+    stream.WriteInt(P_REQ_async);
+    stream.WriteInt(static_cast<uint32_t>(databaseHandle));
+    stream.WriteInt(0);
+}
+
+void WriteQueEvents(CWireStream& stream, int32_t databaseHandle, const uint8_t* block,
+                    int32_t blockLength, int32_t eventId) {
+    stream.WriteInt(op_que_events);
+    stream.WriteInt(static_cast<uint32_t>(databaseHandle));
+    stream.WriteOpaque(block, blockLength);
+    stream.WriteInt(0);  // ast
+    stream.WriteInt(0);  // argument
+    stream.WriteInt(static_cast<uint32_t>(eventId));
+}
+
+void WriteCancelEvents(CWireStream& stream, int32_t databaseHandle, int32_t eventId) {
+    stream.WriteInt(op_cancel_events);
+    stream.WriteInt(static_cast<uint32_t>(databaseHandle));
+    stream.WriteInt(static_cast<uint32_t>(eventId));
+}
+
+void WriteDetach(CWireStream& stream, int32_t databaseHandle) {
+    stream.WriteInt(op_detach);
+    stream.WriteInt(static_cast<uint32_t>(databaseHandle));
+}
+
+AnsiString ParseServerVersion(const uint8_t* buffer, int32_t length) {
+    AnsiString version;
+    int32_t p = 0;
+    while (p < length && buffer[p] != isc_info_end) {
+        if (p + 3 > length) {
+            break;  // an item header cut off by the buffer's end
+        }
+        const int32_t n = static_cast<int32_t>(DecodeInteger(buffer, p + 1, 2));
+        const int32_t d = p + 3;
+        if (n > length - d) {
+            break;  // the item's data would reach past the buffer
+        }
+        if (buffer[p] == isc_info_isc_version && n >= 2) {
+            // A count byte, then counted strings; the first one is the version.
+            const int32_t textLength = buffer[d + 1];
+            if (textLength <= n - 2) {
+                version.Append(reinterpret_cast<const char*>(buffer + d + 2),
+                               static_cast<size_t>(textLength));
+            }
+        }
+        p = d + n;
+    }
+    return version;
+}
+
+bool DecodeAuxiliaryPort(const AnsiString& data, uint32_t* port) {
+    *port = 0;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.Data());
+    const size_t length = data.Length();
+    if (length != 16 && length != 28) {
+        return false;
+    }
+    const uint32_t family = DecodeInteger(bytes, 0, 2);
+    const bool familyFits = length == 16 ? family == 2 : (family == 10 || family == 23);
+    if (!familyFits) {
+        return false;
+    }
+    *port = (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
+    return *port != 0;
+}
