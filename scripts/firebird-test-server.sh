@@ -226,8 +226,7 @@ cmd_start() {
     env FIREBIRD="$FB_DIR" FIREBIRD_LOCK="$FB_DIR/lock" FIREBIRD_TMP="$FB_DIR/tmp" \
         start-stop-daemon --start --background --make-pidfile --pidfile "$PIDFILE" \
         --chuid firebird:firebird --chdir "$FB_DIR" --exec "$SERVER"
-    local i
-    for i in $(seq 1 100); do
+    for _ in $(seq 1 100); do
         if port_open; then
             say "running on 127.0.0.1:$FB_PORT (pid $(cat "$PIDFILE")), database $DATABASE"
             return 0

@@ -67,7 +67,8 @@ public:
     int32_t WriteOpaque(const void* data, int32_t n);
     // Sends the gathered items in one piece (further sends only if the system takes
     // less at once). True when everything was sent or nothing was pending; false
-    // (and the stream broken) when the send failed.
+    // when the send failed (the stream is then broken) or the stream was broken
+    // already (the items are dropped).
     bool Flush();
     // Bytes gathered and not yet sent.
     size_t PendingOutput() const { return output_.size(); }

@@ -1,0 +1,351 @@
+#include "wire/wire_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/byte_transport.h"
+#include "wire/protocol.h"
+
+namespace {
+
+using varnel_test::Bytes;
+using varnel_test::ByteTransport;
+using varnel_test::Hex;
+using varnel_test::Join;
+using varnel_test::Opaque;
+using varnel_test::Words;
+
+struct WriteCase {
+    const char* name;
+    std::function<void(CWireStream&)> write;
+    Bytes expected;
+};
+
+TEST(WireStreamWrite, ItemsProduceTheirXdrBytes) {
+    const std::vector<WriteCase> cases = {
+        {"int 19", [](CWireStream& s) { s.WriteInt(19); }, {0, 0, 0, 0x13}},
+        {"int -1", [](CWireStream& s) { s.WriteInt(0xFFFFFFFFu); }, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {"int order", [](CWireStream& s) { s.WriteInt(0x01020304u); }, {1, 2, 3, 4}},
+        {"opaque abc",
+         [](CWireStream& s) { s.WriteOpaque("abc", 3); },
+         {0, 0, 0, 3, 'a', 'b', 'c', 0}},
+        {"opaque of 4, no padding",
+         [](CWireStream& s) { s.WriteOpaque("abcd", 4); },
+         {0, 0, 0, 4, 'a', 'b', 'c', 'd'}},
+        {"opaque of 5, three zero bytes",
+         [](CWireStream& s) { s.WriteOpaque("abcde", 5); },
+         {0, 0, 0, 5, 'a', 'b', 'c', 'd', 'e', 0, 0, 0}},
+        {"opaque of 8",
+         [](CWireStream& s) { s.WriteOpaque("abcdefgh", 8); },
+         {0, 0, 0, 8, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h'}},
+        {"null data keeps only the word",
+         [](CWireStream& s) { s.WriteOpaque(nullptr, 7); },
+         {0, 0, 0, 7}},
+        {"opaque of 0", [](CWireStream& s) { s.WriteOpaque("x", 0); }, {0, 0, 0, 0}},
+        {"negative length sends the word only",
+         [](CWireStream& s) { s.WriteOpaque("x", -1); },
+         {0xFF, 0xFF, 0xFF, 0xFF}},
+    };
+    for (const WriteCase& c : cases) {
+        ByteTransport transport;
+        CWireStream stream(&transport);
+        c.write(stream);
+        EXPECT_TRUE(transport.sends.empty()) << c.name << ": nothing leaves before the flush";
+        EXPECT_TRUE(stream.Flush()) << c.name;
+        ASSERT_EQ(transport.sends.size(), 1u) << c.name;
+        EXPECT_EQ(Hex(transport.sends[0]), Hex(c.expected)) << c.name;
+    }
+}
+
+TEST(WireStreamWrite, WriteOpaqueReturnsItsLength) {
+    ByteTransport transport;
+    CWireStream stream(&transport);
+    EXPECT_EQ(stream.WriteOpaque("abc", 3), 3);
+    EXPECT_EQ(stream.WriteOpaque(nullptr, 7), 7);
+    EXPECT_EQ(stream.WriteOpaque("x", -2), -2);
+}
+
+TEST(WireStreamWrite, ARequestLeavesInOneSendWhenItsReplyIsRead) {
+    ByteTransport transport(Words({op_response, 0}));
+    CWireStream stream(&transport);
+    // An op_attach-shaped request: two ints and two counted strings.
+    stream.WriteInt(op_attach);
+    stream.WriteInt(0);
+    stream.WriteOpaque("/db/x.fdb", 9);
+    stream.WriteOpaque("\x01\x1c\x06SYSDBA", 9);
+    EXPECT_TRUE(transport.sends.empty());
+    EXPECT_EQ(stream.PendingOutput(), 40u);
+
+    EXPECT_EQ(stream.ReadInt(), static_cast<uint32_t>(op_response));
+    ASSERT_EQ(transport.sends.size(), 1u);
+    EXPECT_EQ(Hex(transport.sends[0]),
+              Hex(Join({Words({19, 0}), Opaque("/db/x.fdb"), Opaque("\x01\x1c\x06SYSDBA")})));
+    EXPECT_EQ(stream.PendingOutput(), 0u);
+
+    // Nothing pending: later reads and flushes send nothing.
+    stream.ReadInt();
+    EXPECT_TRUE(stream.Flush());
+    EXPECT_EQ(transport.sends.size(), 1u);
+}
+
+TEST(WireStreamWrite, EveryReaderFlushesFirst) {
+    const std::vector<std::pair<const char*, std::function<void(CWireStream&)>>> readers = {
+        {"ReadInt", [](CWireStream& s) { s.ReadInt(); }},
+        {"ReadLong", [](CWireStream& s) { s.ReadLong(); }},
+        {"ReadBytes",
+         [](CWireStream& s) {
+             char target[4];
+             s.ReadBytes(target, 4);
+         }},
+        {"ReadOpaque",
+         [](CWireStream& s) {
+             AnsiString target;
+             s.ReadOpaque(target);
+         }},
+        {"ReadOpaque given length",
+         [](CWireStream& s) {
+             AnsiString target;
+             s.ReadOpaque(target, 4);
+         }},
+        {"ReadOperation", [](CWireStream& s) { s.ReadOperation(); }},
+    };
+    for (const auto& reader : readers) {
+        ByteTransport transport(Words({0, 0, 0}));
+        CWireStream stream(&transport);
+        stream.WriteInt(op_detach);
+        stream.WriteInt(5);
+        reader.second(stream);
+        ASSERT_EQ(transport.sends.size(), 1u) << reader.first;
+        EXPECT_EQ(Hex(transport.sends[0]), Hex(Words({21, 5}))) << reader.first;
+    }
+}
+
+TEST(WireStreamWrite, APartialSendIsCompleted) {
+    ByteTransport transport;
+    transport.maxSendChunk = 3;
+    CWireStream stream(&transport);
+    stream.WriteInt(1);
+    stream.WriteInt(2);
+    EXPECT_TRUE(stream.Flush());
+    EXPECT_EQ(transport.sends.size(), 3u);
+    EXPECT_EQ(Hex(transport.SentBytes()), Hex(Words({1, 2})));
+}
+
+TEST(WireStreamWrite, AFailedSendBreaksTheStream) {
+    ByteTransport transport(Words({op_response}));
+    transport.failSends = true;
+    CWireStream stream(&transport);
+    stream.WriteInt(op_detach);
+    EXPECT_FALSE(stream.Flush());
+    EXPECT_TRUE(stream.IsBroken());
+    EXPECT_EQ(stream.errorText, AnsiString("Unable to send data to the server."));
+    // The reply is not waited for.
+    EXPECT_EQ(stream.ReadInt(), 0u);
+    EXPECT_EQ(transport.receiveCalls, 0);
+}
+
+struct ReadIntCase {
+    const char* name;
+    Bytes input;
+    size_t maxChunk;
+    int endResult;
+    uint32_t expected;
+    bool broken;
+};
+
+TEST(WireStreamRead, ReadIntCases) {
+    const std::vector<ReadIntCase> cases = {
+        {"whole word", Words({0x01020304u}), 100, 0, 0x01020304u, false},
+        {"one byte at a time", Words({0xA1B2C3D4u}), 1, 0, 0xA1B2C3D4u, false},
+        {"two and two", Words({0x80000001u}), 2, 0, 0x80000001u, false},
+        {"closed connection", {}, 100, 0, 0, true},
+        {"receive error", {}, 100, -1, 0, true},
+        {"closed after three bytes", {1, 2, 3}, 100, 0, 0, true},
+    };
+    for (const ReadIntCase& c : cases) {
+        ByteTransport transport(c.input);
+        transport.maxChunk = c.maxChunk;
+        transport.endResult = c.endResult;
+        CWireStream stream(&transport);
+        EXPECT_EQ(stream.ReadInt(), c.expected) << c.name;
+        EXPECT_EQ(stream.IsBroken(), c.broken) << c.name;
+    }
+}
+
+TEST(WireStreamRead, ReadLongIsAnXdrHyper) {
+    const Bytes hyper = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE};
+    ByteTransport transport(Join({hyper, {0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06}}));
+    transport.maxChunk = 3;
+    CWireStream stream(&transport);
+    EXPECT_EQ(stream.ReadLong(), -2);
+    EXPECT_EQ(stream.ReadLong(), 0x010203040506LL);
+    EXPECT_EQ(stream.ReadLong(), 0);
+    EXPECT_TRUE(stream.IsBroken());
+}
+
+TEST(WireStreamRead, ReadBytesConsumesPadding) {
+    ByteTransport transport(Join({varnel_test::FromText("hello"), {0, 0, 0}, Words({7})}));
+    transport.maxChunk = 2;
+    CWireStream stream(&transport);
+    char target[5] = {};
+    stream.ReadBytes(target, 5);
+    EXPECT_EQ(std::string(target, 5), "hello");
+    EXPECT_EQ(stream.ReadInt(), 7u);  // the three padding bytes were skipped
+    EXPECT_FALSE(stream.IsBroken());
+}
+
+TEST(WireStreamRead, ReadBytesOfNothingReadsNothing) {
+    ByteTransport transport(Words({1}));
+    CWireStream stream(&transport);
+    char target[1] = {'x'};
+    stream.ReadBytes(target, 0);
+    stream.ReadBytes(target, -4);
+    EXPECT_EQ(transport.receiveCalls, 0);
+    EXPECT_EQ(target[0], 'x');
+}
+
+TEST(WireStreamRead, ReadBytesEndsWhenTheConnectionClosesPartWay) {
+    ByteTransport transport(varnel_test::FromText("abc"));
+    CWireStream stream(&transport);
+    char target[10] = {};
+    stream.ReadBytes(target, 10);
+    EXPECT_TRUE(stream.IsBroken());
+    EXPECT_EQ(stream.errorText, AnsiString("Connection closed by the server."));
+    EXPECT_EQ(std::string(target, 3), "abc");
+}
+
+TEST(WireStreamRead, ReadBytesEndsOnAReceiveError) {
+    ByteTransport transport(varnel_test::FromText("ab"));
+    transport.endResult = -1;
+    CWireStream stream(&transport);
+    char target[8] = {};
+    stream.ReadBytes(target, 8);
+    EXPECT_TRUE(stream.IsBroken());
+    EXPECT_EQ(stream.errorText, AnsiString("Unable to receive data from the server."));
+}
+
+struct OpaqueCase {
+    const char* name;
+    Bytes input;
+    std::string expected;
+    bool broken;
+    size_t consumed;
+};
+
+TEST(WireStreamRead, ReadOpaqueCases) {
+    const std::vector<OpaqueCase> cases = {
+        {"length 0 reads nothing more", Join({Words({0}), Words({9})}), "", false, 4},
+        {"length 6 and two padding bytes", Join({Opaque("abcdef"), Words({9})}), "abcdef", false,
+         12},
+        {"zero bytes are content", Opaque(std::string("a\0b", 3)), std::string("a\0b", 3), false,
+         8},
+        {"at the limit", Opaque(std::string(CWireStream::kMaxOpaqueLength, 'q')),
+         std::string(CWireStream::kMaxOpaqueLength, 'q'), false,
+         4 + static_cast<size_t>(CWireStream::kMaxOpaqueLength)},
+        {"one above the limit", Join({Words({CWireStream::kMaxOpaqueLength + 1}), Words({1})}), "",
+         true, 4},
+        {"huge length", Join({Words({0xFFFFFFF0u}), Words({1})}), "", true, 4},
+        {"negative length", Join({Words({0x80000000u}), Words({1})}), "", true, 4},
+        {"closed inside the bytes", Join({Words({8}), varnel_test::FromText("abc")}), "", true, 7},
+    };
+    for (const OpaqueCase& c : cases) {
+        ByteTransport transport(c.input);
+        CWireStream stream(&transport);
+        AnsiString target;
+        stream.ReadOpaque(target);
+        EXPECT_EQ(target.Bytes(), c.expected) << c.name;
+        EXPECT_EQ(stream.IsBroken(), c.broken) << c.name;
+        EXPECT_EQ(transport.position, c.consumed) << c.name;
+        if (c.broken) {
+            EXPECT_FALSE(stream.errorText.IsEmpty()) << c.name;
+        }
+    }
+}
+
+TEST(WireStreamRead, ARefusedLengthNamesItselfAndStopsTheStream) {
+    ByteTransport transport(Join({Words({0x7FFFFFFFu}), Words({op_response})}));
+    CWireStream stream(&transport);
+    AnsiString target("earlier");
+    stream.ReadOpaque(target);
+    EXPECT_EQ(stream.errorText,
+              AnsiString("The server sent a length of 2147483647; at most 65536 is accepted."));
+    EXPECT_EQ(target, AnsiString("earlier"));
+    const int callsSoFar = transport.receiveCalls;
+    EXPECT_EQ(stream.ReadInt(), 0u);
+    EXPECT_EQ(stream.ReadOperation(), 0u);
+    EXPECT_EQ(transport.receiveCalls, callsSoFar) << "a broken stream reads no more";
+}
+
+TEST(WireStreamRead, ReadOpaqueOfLengthZeroKeepsTheEarlierContents) {
+    ByteTransport transport(Words({0}));
+    CWireStream stream(&transport);
+    AnsiString target("kept");
+    stream.ReadOpaque(target);
+    EXPECT_EQ(target, AnsiString("kept"));
+}
+
+TEST(WireStreamRead, GivenLengthForm) {
+    struct Case {
+        const char* name;
+        int32_t n;
+        Bytes input;
+        std::string expected;
+        bool broken;
+    };
+    const std::vector<Case> cases = {
+        {"one byte and padding", 1, Join({{'x', 0, 0, 0}, Words({5})}), "x", false},
+        {"zero length", 0, Words({5}), "", false},
+        {"negative", -1, Words({5}), "", true},
+        {"above the status-text limit", CWireStream::kMaxStatusStringLength + 1, Words({5}), "",
+         true},
+    };
+    for (const Case& c : cases) {
+        ByteTransport transport(c.input);
+        CWireStream stream(&transport);
+        AnsiString target("old");
+        stream.ReadOpaque(target, c.n);
+        EXPECT_EQ(target.Bytes(), c.expected) << c.name;
+        EXPECT_EQ(stream.IsBroken(), c.broken) << c.name;
+        if (!c.broken) {
+            EXPECT_EQ(stream.ReadInt(), 5u) << c.name << ": padding consumed, no more";
+        }
+    }
+}
+
+TEST(WireStreamRead, ReadOperationSkipsDummies) {
+    ByteTransport transport(Words({op_dummy, op_dummy, op_response, 1}));
+    CWireStream stream(&transport);
+    EXPECT_EQ(stream.ReadOperation(), static_cast<uint32_t>(op_response));
+    EXPECT_EQ(stream.pendingOperation, op_response);
+    EXPECT_EQ(transport.position, 12u);
+}
+
+TEST(WireStreamRead, ReadOperationTakesThePendingOperation) {
+    ByteTransport transport(Words({op_response}));
+    CWireStream stream(&transport);
+    stream.pendingOperation = op_event;
+    EXPECT_EQ(stream.ReadOperation(), static_cast<uint32_t>(op_event));
+    EXPECT_EQ(transport.receiveCalls, 0);
+}
+
+TEST(WireStreamRead, ReadOperationOnAClosedConnectionIsOpVoid) {
+    ByteTransport transport(Words({op_dummy}));
+    CWireStream stream(&transport);
+    EXPECT_EQ(stream.ReadOperation(), static_cast<uint32_t>(op_void));
+    EXPECT_EQ(stream.errorText, AnsiString("Connection closed by the server."));
+}
+
+TEST(WireStreamRead, AStreamWithoutSocketFailsItsReads) {
+    CWireStream stream;
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_EQ(stream.Handle(), platform::kInvalidSocket);
+    stream.WriteInt(1);
+    EXPECT_EQ(stream.ReadInt(), 0u);
+    EXPECT_TRUE(stream.IsBroken());
+    EXPECT_TRUE(stream.Close());
+}
+
+}  // namespace
