@@ -129,7 +129,11 @@ void VARNEL_CDECL VN_CONNECT(hostabi::ParamBlock* params) {
         args[i] = host::PrepareCharacterArgument(*hostabi::Arg(params, i));
     }
     RequireReady();
-    Library().request.port = params->count > 4 ? hostabi::Arg(params, 4)->intValue : kDefaultPort;
+    int32_t port = kDefaultPort;
+    if (params->count > 4) {
+        port = hostabi::Arg(params, 4)->intValue;  // a copy: the record is packed
+    }
+    Library().request.port = port;
     SendConnectRequest(args[0], args[1], args[2], args[3]);
     FinishConnect();
 }

@@ -185,7 +185,9 @@ SimHost::Result SimHost::Call(const std::string& name, const std::vector<Arg>& a
         value->type = args[i].type;
         if (args[i].type == 'C') {
             const uint32_t handle = AllocHandle(static_cast<uint32_t>(args[i].text.size()));
-            std::memcpy(handles_[handle].data(), args[i].text.data(), args[i].text.size());
+            if (!args[i].text.empty()) {
+                std::memcpy(handles_[handle].data(), args[i].text.data(), args[i].text.size());
+            }
             value->handle = handle;
             value->length = static_cast<uint32_t>(args[i].text.size());
             if (lockedArguments.count(static_cast<int>(i)) != 0) {
@@ -206,7 +208,8 @@ SimHost::Result SimHost::Call(const std::string& name, const std::vector<Arg>& a
     current_ = outer;
     result.status = request.status;
     if (result.hasValue && result.value.type == 'H') {
-        handles_.erase(result.value.handle);  // the host has taken the text over
+        const uint32_t handle = result.value.handle;  // a copy: the record is packed
+        handles_.erase(handle);  // the host has taken the text over
     }
     for (uint32_t handle : argumentHandles) {
         handles_.erase(handle);

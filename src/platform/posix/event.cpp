@@ -21,14 +21,17 @@ struct EventObject {
 // Both live for the whole process and are never destroyed: a thread that was left
 // running (a listener that did not stop in time, a worker that could not be ended)
 // may still signal or wait while the process runs its exit-time destructors.
-std::mutex& StateMutex() {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
+// The shared lock and condition variable are built once in static storage and never
+// destroyed: a thread left running at process exit may still use them. Static
+// storage rather than the heap, so that unloading the library frees them with it.
+template <typename T>
+T& Immortal() {
+    alignas(T) static unsigned char storage[sizeof(T)];
+    static T* object = new (storage) T();
+    return *object;
 }
-std::condition_variable& StateChanged() {
-    static std::condition_variable* changed = new std::condition_variable;
-    return *changed;
-}
+std::mutex& StateMutex() { return Immortal<std::mutex>(); }
+std::condition_variable& StateChanged() { return Immortal<std::condition_variable>(); }
 
 // With the state mutex held: the lowest set slot (consumed if auto-reset), or -1.
 int TakeLowestSet(const EventHandle* events, int count) {
