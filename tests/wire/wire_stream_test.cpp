@@ -60,14 +60,6 @@ TEST(WireStreamWrite, ItemsProduceTheirXdrBytes) {
     }
 }
 
-TEST(WireStreamWrite, WriteOpaqueReturnsItsLength) {
-    ByteTransport transport;
-    CWireStream stream(&transport);
-    EXPECT_EQ(stream.WriteOpaque("abc", 3), 3);
-    EXPECT_EQ(stream.WriteOpaque(nullptr, 7), 7);
-    EXPECT_EQ(stream.WriteOpaque("x", -2), -2);
-}
-
 TEST(WireStreamWrite, ARequestLeavesInOneSendWhenItsReplyIsRead) {
     ByteTransport transport(Words({op_response, 0}));
     CWireStream stream(&transport);
