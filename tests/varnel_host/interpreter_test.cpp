@@ -1,0 +1,189 @@
+// The statement interpreter of varnel-host, driving the library linked into this
+// program with a recording worker (no server): values, syntax and host errors,
+// commands the library asks the host to run, and the event loop statements.
+
+#include "interpreter.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "host/event_delivery.h"
+#include "host/linked_host.h"
+
+namespace {
+
+class InterpreterTest : public LinkedHostTest {
+protected:
+    void SetUp() override {
+        LinkedHostTest::SetUp();
+        interpreter = std::make_unique<varnelhost::Interpreter>(host, out);
+    }
+    void TearDown() override {
+        interpreter.reset();
+        LinkedHostTest::TearDown();
+    }
+    // Runs a script and returns everything it printed since the last call.
+    std::string Run(const std::string& script) {
+        std::istringstream in(script);
+        interpreter->Run(in);
+        std::string printed = out.str();
+        out.str("");
+        return printed;
+    }
+    // Puts a firing into the library's ring and posts its message, as a listener does.
+    void Fire(const char* eventName, int32_t count) {
+        const int32_t slot = Library().eventRing.Put(eventName, count);
+        ASSERT_TRUE(platform::PostWindowMessage(host.Window(), WM_EVENT_FIRED, slot, 0));
+    }
+
+    std::ostringstream out;
+    std::unique_ptr<varnelhost::Interpreter> interpreter;
+};
+
+TEST_F(InterpreterTest, ValuesPrintAsTheyAre) {
+    struct Case {
+        const char* script;
+        const char* printed;
+    };
+    const Case cases[] = {
+        {"? \"a\" + 'b' + [c]", "abc\n"},
+        {"? [it's \"quoted\"], 'x'", "it's \"quoted\" x\n"},
+        {"? CHR(65) + REPLICATE(\"xy\", 3) + REPLICATE(\"z\", -1)", "Axyxyxy\n"},
+        {"? 12 + -5, -2147483648", "7 -2147483648\n"},
+        {"? VAL(\" 42abc\") + 1, VAL(\"abc\")", "43 0\n"},
+        {"x = 'q'   && a trailing comment\n? X + x", "qq\n"},
+        {"* comment\n&& comment\n\n?", "\n"},
+        {"? VN_LIST_SUBSCR() + '|'", "|\n"},
+        {"? VN_DISCONNECT(1)", ".T.\n"},  // a function without a result gives .T.
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run(c.script), c.printed) << c.script;
+    }
+    EXPECT_EQ(interpreter->ExitStatus(), 0);
+}
+
+TEST_F(InterpreterTest, SyntaxErrorsNameTheLineRunNothingAndTheScriptGoesOn) {
+    struct Case {
+        const char* line;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"? \"abc", "missing closing \""},
+        {"h = VN_CONECT(\"a\")", "unknown function VN_CONECT"},
+        {"VARNEL_INIT()", "unknown function VARNEL_INIT"},
+        {"x = VN_SUBSCRIBE(1, \"E\", \"? <Msg>\") +",
+         "the statement ends where a value was expected"},
+        {"VN_SUBSCRIBE(1, \"E\", \"? <Msg>\"", "the statement ends where ')' was expected"},
+        {"? 1 2", "unexpected 2 where the end of the statement was expected"},
+        {"? 2147483648", "the number 2147483648 is too large"},
+        {"READ EVENT", "READ needs EVENTS"},
+        {"hello", "unrecognized command verb"},
+        {"? 1 # 2", "unexpected character '#'"},
+        {"RUN   ", "RUN needs a command"},
+    };
+    for (const Case& c : cases) {
+        const std::string script = std::string("* a script\n\n") + c.line + "\n? 'next'\n";
+        EXPECT_EQ(Run(script), std::string("Syntax error in line 3: ") + c.reason + "\nnext\n")
+            << c.line;
+    }
+    EXPECT_TRUE(Sent().empty());  // a statement that does not parse calls nothing
+    EXPECT_EQ(interpreter->ExitStatus(), 2);
+}
+
+TEST_F(InterpreterTest, HostErrorsArePrintedAndTheScriptGoesOn) {
+    struct Case {
+        const char* line;
+        const char* printed;
+    };
+    const Case cases[] = {
+        {"VN_SUBSCRIBE(1, \"E\")", "Error: VN_SUBSCRIBE expects 3 arguments, not 2.\n"},
+        {"= VN_CONNECT(\"h\", \"d\", \"u\")",
+         "Error: VN_CONNECT expects 4 to 5 arguments, not 3.\n"},
+        {"VN_DISCONNECT(1, 2)", "Error: VN_DISCONNECT expects 1 argument, not 2.\n"},
+        {"VN_DISCONNECT(\"1\")", "Error: Argument 1 of VN_DISCONNECT must be an integer.\n"},
+        {"VN_CONNECT(\"h\", \"d\", \"u\", \"p\", \"3050\")",
+         "Error: Argument 5 of VN_CONNECT must be an integer.\n"},
+        {"? CHR(256)", "Error: CHR() needs a character code from 0 to 255.\n"},
+        {"? nothing", "Error: Variable 'nothing' is not found.\n"},
+        {"? 1 + 'a'", "Error: Operator/operand type mismatch.\n"},
+        {"? 2147483647 + 1", "Error: Numeric overflow.\n"},
+        // The library's own check; the failed assignment leaves h undefined.
+        {"h = VN_CONNECT('', 'd', 'u', 'p')\n? h",
+         "Error: Host name is empty.\nError: Variable 'h' is not found.\n"},
+        {"VN_SUBSCRIBE(1, 'E', 'no keyword')", "Error: Function does not have <Msg> keyword.\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run(std::string(c.line) + "\n? 'next'\n"), std::string(c.printed) + "next\n")
+            << c.line;
+    }
+    EXPECT_TRUE(Sent().empty());  // every one of them failed before a request
+
+    RecordingWorker::Instance().Reset(-1, "Unable to connect.");
+    EXPECT_EQ(Run("h = VN_CONNECT('h', 'd', 'u', 'p', 3051)"), "Error: Unable to connect.\n");
+    ASSERT_EQ(Sent().size(), 1u);
+    EXPECT_EQ(Sent()[0].port, 3051);
+
+    host.lockedArguments = {0};
+    EXPECT_EQ(Run("VN_STRINGCONNECT('server=x')"), "Error 182\n");
+    EXPECT_EQ(interpreter->ExitStatus(), 1);
+}
+
+TEST_F(InterpreterTest, SubscriberCommandsRunThroughTheInterpreter) {
+    EXPECT_EQ(Run("VN_SUBSCRIBE(1, 'ORDERS', '? <Msg>')\n"
+                  "VN_SUBSCRIBE(1, 'LIST', '? VN_LIST_SUBSCR() + <Msg>')\n"
+                  "VN_SUBSCRIBE(1, 'BAD', 'NOPE(<Msg>)')\n"),
+              "");
+    Fire("ORDERS", 3);
+    Fire("LIST", 1);
+    Fire("BAD", 2);
+    // A command may call the library again; a command that does not parse is
+    // reported and the others still run.
+    EXPECT_EQ(Run("DOEVENTS\n"),
+              "ORDERS: 3\n"
+              "ORDERS\t\t? <Msg>\nLIST\t\t? VN_LIST_SUBSCR() + <Msg>\nBAD\t\tNOPE(<Msg>)\n"
+              "LIST: 1\n"
+              "Syntax error in event command NOPE(\"BAD: 2\"): unknown function NOPE\n");
+    EXPECT_EQ(interpreter->ExitStatus(), 2);
+}
+
+TEST_F(InterpreterTest, ClearEventsFromACommandEndsReadEventsAndLeavesLaterFiringsQueued) {
+    Run("VN_SUBSCRIBE(1, 'ORDERS', '? <Msg>')\nVN_SUBSCRIBE(1, 'STOP', 'CLEAR EVENTS && <Msg>')\n");
+    Fire("ORDERS", 1);
+    Fire("STOP", 1);
+    Fire("ORDERS", 2);
+    // Had READ EVENTS waited its 30 seconds instead, ORDERS: 2 would come before
+    // "after".
+    EXPECT_EQ(Run("READ EVENTS 30\n? 'after'\nDOEVENTS\n"), "ORDERS: 1\nafter\nORDERS: 2\n");
+
+    // CLEAR EVENTS outside READ EVENTS does not end a later one, and firings posted
+    // while READ EVENTS waits are handled as they come.
+    std::thread listener([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        Fire("ORDERS", 4);
+        Fire("STOP", 1);
+    });
+    EXPECT_EQ(Run("CLEAR EVENTS\nREAD EVENTS\n? 'end'\n"), "ORDERS: 4\nend\n");
+    listener.join();
+    EXPECT_EQ(Run("READ EVENTS 0\n? 'at once'\n"), "at once\n");
+    EXPECT_EQ(interpreter->ExitStatus(), 0);
+}
+
+TEST_F(InterpreterTest, RunHandsTheRestOfTheLineToTheShellAndQuitEnds) {
+    std::vector<std::string> commands;
+    interpreter->runShell = [&](const std::string& command) {
+        commands.push_back(command);
+        return 0;
+    };
+    Run("VN_SUBSCRIBE(1, 'ORDERS', 'RUN ./notify.sh <Msg>')\n");
+    Fire("ORDERS", 3);
+    EXPECT_EQ(Run("RUN echo a && echo \"b  c\"  \n!ls\nDOEVENTS\n? 1\nQUIT\n? 2\n"), "1\n");
+    EXPECT_TRUE(interpreter->QuitRequested());
+    const std::vector<std::string> expected = {"echo a && echo \"b  c\"", "ls",
+                                               "./notify.sh \"ORDERS: 3\""};
+    EXPECT_EQ(commands, expected);
+}
+
+}  // namespace
