@@ -399,7 +399,9 @@ void TestNamesAndClock() {
     uint32_t start = TickCount();
     SleepMs(50);
     uint32_t slept = TickCount() - start;
-    CHECK(slept >= 40 && slept < 2000);
+    // The tick moves in steps of about 16 ms; under Wine a 50 ms sleep measured as
+    // little as 34 ms.
+    CHECK(slept >= 30 && slept < 2000);
 }
 
 }  // namespace
