@@ -62,7 +62,9 @@ int WaitReadable(SocketHandle socket, uint32_t timeoutMs);
 void ShutdownSend(SocketHandle socket);
 // Shuts down both directions and wakes a thread blocked in a receive on the socket,
 // which then sees end-of-stream (or an error). The handle stays valid until closed.
-void ShutdownBoth(SocketHandle socket);
+// False where the system cannot wake such a receive short of closing the handle
+// (Windows before Vista, without CancelIoEx).
+bool ShutdownBoth(SocketHandle socket);
 // Switches the socket back to blocking mode (ioctlsocket FIONBIO 0).
 void SetBlocking(SocketHandle socket);
 void CloseSocket(SocketHandle socket);

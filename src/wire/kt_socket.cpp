@@ -124,14 +124,17 @@ void CKtSocket::CloseAbrupt() {
     platform::SocketHandle handle = handle_;
     handle_ = platform::kInvalidSocket;
     // Pending data is discarded; the shutdown wakes a thread waiting in a receive.
-    platform::ShutdownBoth(handle);
+    const bool readersWoken = platform::ShutdownBoth(handle);
     platform::SetBlocking(handle);
-    for (Use& use : uses_) {
-        if (use.users > 0 && use.handle == handle) {
-            use.closeWhenIdle = true;  // the last user closes it
-            return;
+    if (readersWoken) {
+        for (Use& use : uses_) {
+            if (use.users > 0 && use.handle == handle) {
+                use.closeWhenIdle = true;  // the last user closes it
+                return;
+            }
         }
     }
+    // Closed now: nobody uses it, or only closing can wake the one who does.
     platform::CloseSocket(handle);
 }
 

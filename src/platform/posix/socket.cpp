@@ -104,10 +104,11 @@ void ShutdownSend(SocketHandle socket) {
     ::shutdown(static_cast<int>(socket), SHUT_WR);
 }
 
-void ShutdownBoth(SocketHandle socket) {
+bool ShutdownBoth(SocketHandle socket) {
     // On Linux the read side's shutdown wakes a thread blocked in recv with
     // end-of-stream; close() alone would not.
     ::shutdown(static_cast<int>(socket), SHUT_RDWR);
+    return true;
 }
 
 void SetBlocking(SocketHandle socket) {

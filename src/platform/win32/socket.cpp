@@ -15,8 +15,8 @@ SOCKET ToSocket(SocketHandle socket) {
 }
 
 // CancelIoEx exists from Windows Vista on; looked up at run time so that the library
-// still loads where it is missing (there a blocked receive wakes only when the peer
-// answers the shutdown by closing its side).
+// still loads where it is missing (there only closing the socket wakes a blocked
+// receive, see ShutdownBoth).
 using CancelIoExProc = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
 
 CancelIoExProc FindCancelIoEx() {
@@ -101,14 +101,16 @@ void ShutdownSend(SocketHandle socket) {
     ::shutdown(ToSocket(socket), SD_SEND);
 }
 
-void ShutdownBoth(SocketHandle socket) {
+bool ShutdownBoth(SocketHandle socket) {
     ::shutdown(ToSocket(socket), SD_BOTH);
     // A shutdown does not end a receive that is already waiting; cancelling the
     // socket's pending I/O does, and the receive returns an error.
     static const CancelIoExProc cancelIoEx = FindCancelIoEx();
-    if (cancelIoEx != nullptr) {
-        cancelIoEx(reinterpret_cast<HANDLE>(ToSocket(socket)), nullptr);
+    if (cancelIoEx == nullptr) {
+        return false;
     }
+    cancelIoEx(reinterpret_cast<HANDLE>(ToSocket(socket)), nullptr);
+    return true;
 }
 
 void SetBlocking(SocketHandle socket) {
