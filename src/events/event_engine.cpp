@@ -93,6 +93,12 @@ void CDatabase::HandleEventReport(const AnsiString& items, int32_t eventId) {
         return;  // cancelled meanwhile
     }
     EventRequest& request = eventRequests.ValueAt(static_cast<size_t>(index));
+    // Only this report's occurrences are delivered: an entry that the report does
+    // not mention (a block without its name, or with the version byte alone) had
+    // none, whatever the report before it found.
+    for (EventEntry& entry : request.events) {
+        entry.firedCount = 0;
+    }
     request.ApplyEventBlock(items);
     QueueEvents(request);
     DeliverFired(request);
