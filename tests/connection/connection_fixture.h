@@ -1,0 +1,199 @@
+#pragma once
+// What the connection tests share: a simulated host main window that records the
+// messages posted to it, and a fixture with a fake Firebird server, the event ring
+// and a connection object attached to both.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/database.h"
+#include "host/event_ring.h"
+#include "platform/window.h"
+#include "support/fake_firebird.h"
+#include "wire/protocol.h"
+
+namespace varnel_test {
+
+// Generous limits for things that happen at once when all is well; they only keep
+// a failing test from hanging.
+constexpr int kWaitMs = 5000;
+
+struct PostedMessage {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+// The host's main window, pumped on the test thread.
+class RecordingWindow {
+public:
+    RecordingWindow() : handle_(platform::CreateHostWindow(&Record)) { current_ = this; }
+    ~RecordingWindow() {
+        current_ = nullptr;
+        platform::DestroyHostWindow(handle_);
+    }
+    RecordingWindow(const RecordingWindow&) = delete;
+    RecordingWindow& operator=(const RecordingWindow&) = delete;
+
+    platform::WindowHandle Handle() const { return handle_; }
+
+    // Dispatches posted messages until n have arrived in all, or the limit passed.
+    bool PumpUntil(size_t n, int limitMs = kWaitMs) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        while (messages_.size() < n && std::chrono::steady_clock::now() < end) {
+            platform::PumpMessages(handle_, 20);
+        }
+        return messages_.size() >= n;
+    }
+    // Dispatches what is queued now.
+    void PumpQueued() { platform::PumpMessages(handle_, 0); }
+
+    const std::vector<PostedMessage>& Messages() const { return messages_; }
+
+private:
+    static intptr_t VARNEL_STDCALL Record(platform::WindowHandle, uint32_t message,
+                                          uintptr_t wParam, intptr_t lParam) {
+        if (current_ != nullptr) {
+            current_->messages_.push_back(PostedMessage{message, wParam, lParam});
+        }
+        return 0;
+    }
+
+    static inline RecordingWindow* current_ = nullptr;
+    platform::WindowHandle handle_;
+    std::vector<PostedMessage> messages_;
+};
+
+// The event name and count in the ring slot that a WM_EVENT_FIRED names.
+struct Firing {
+    std::string name;
+    int32_t count = 0;
+    bool operator==(const Firing& other) const {
+        return name == other.name && count == other.count;
+    }
+};
+
+inline void PrintTo(const Firing& firing, std::ostream* out) {
+    *out << firing.name << ':' << firing.count;
+}
+
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(window.Handle(), nullptr);
+        ASSERT_NE(db, nullptr);
+        db->AttachEventSink(&ring, window.Handle());
+    }
+
+    // Destruction disconnects, and waits for the listener: watched like a disconnect.
+    void TearDown() override {
+        if (db) {
+            EXPECT_TRUE(RunInTime([this] { db.reset(); })) << "destroying the connection hung";
+        }
+    }
+
+    bool Connect() {
+        return db->ConnectDatabase(AnsiString("127.0.0.1"), fake.Port(), AnsiString("employee"),
+                                   AnsiString("SYSDBA"), AnsiString("masterkey"));
+    }
+
+    // The firings delivered so far, read from the ring slots in posting order.
+    std::vector<Firing> Firings() {
+        std::vector<Firing> firings;
+        for (const PostedMessage& posted : window.Messages()) {
+            EXPECT_EQ(posted.message, WM_EVENT_FIRED);
+            EXPECT_EQ(posted.lParam, 0);
+            EventSlot slot;
+            EXPECT_TRUE(ring.Read(static_cast<int32_t>(posted.wParam), &slot));
+            firings.push_back(Firing{slot.eventName, slot.count});
+        }
+        return firings;
+    }
+
+    // Sends op_event for eventId with one event's count and waits until the listener
+    // has queued the request again (the n-th op_que_events in all).
+    ::testing::AssertionResult Report(int32_t eventId, const std::string& name, uint32_t count,
+                                      size_t queuedInAll) {
+        if (!fake.SendAuxiliary(EventPacket(eventId, EventBlock({{name, count}})))) {
+            return ::testing::AssertionFailure() << "no auxiliary connection";
+        }
+        if (!fake.WaitForRequests(op_que_events, queuedInAll, kWaitMs)) {
+            return ::testing::AssertionFailure()
+                   << "op_que_events number " << queuedInAll << " did not arrive";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    bool ListenerEventSet() { return platform::WaitForEvent(db->listenerEvent.Get(), 0) == 0; }
+
+    // The local event ids in the connection's table, read under its lock.
+    std::vector<int32_t> TableIds() {
+        platform::LockGuard guard(db->lock);
+        std::vector<int32_t> ids;
+        for (size_t i = 0; i < db->eventRequests.Size(); ++i) {
+            ids.push_back(db->eventRequests.KeyAt(i));
+        }
+        return ids;
+    }
+
+    // Runs `work` (a disconnect, a destruction) on a helper thread. If it has not
+    // returned within kWaitMs, the auxiliary connection is closed from the server's
+    // side, which frees a listener stuck in its read, so that a failing test still
+    // ends. False when it did not return in time.
+    template <class Work>
+    bool RunInTime(Work work) {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool done = false;
+        std::thread helper([&] {
+            work();
+            std::lock_guard<std::mutex> guard(mutex);
+            done = true;
+            changed.notify_all();
+        });
+        bool inTime;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            inTime =
+                changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return done; });
+        }
+        if (!inTime) {
+            fake.CloseAuxiliary();
+        }
+        helper.join();
+        return inTime;
+    }
+
+    bool DisconnectInTime() {
+        return RunInTime([this] { db->Disconnect(); });
+    }
+
+    // Polls a condition that another thread makes true, up to kWaitMs.
+    template <class Condition>
+    static bool Eventually(Condition condition) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() >= end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+
+    // Declared so that the connection goes first, then the window, ring and server.
+    FakeFirebird fake;
+    EventRing ring;
+    RecordingWindow window;
+    std::unique_ptr<CDatabase> db = CDatabase::Create();
+};
+
+}  // namespace varnel_test

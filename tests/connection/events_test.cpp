@@ -1,0 +1,579 @@
+// Subscriptions and the event listener of a connection against a scripted Firebird
+// server: the auxiliary connection, the reports and their deliveries to the host
+// window, cancelling, and what the server may do on the auxiliary connection that a
+// real one will not do on demand.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection/connection_fixture.h"
+#include "support/byte_transport.h"
+#include "support/fake_server.h"
+
+namespace varnel_test {
+namespace {
+
+const char kLoginMessage[] =
+    "Your user name and password are not defined. Ask your database administrator to set up a "
+    "Firebird login.\n";
+
+std::vector<int32_t> EventIds(const std::vector<FirebirdRequest>& requests) {
+    std::vector<int32_t> ids;
+    for (const FirebirdRequest& request : requests) {
+        ids.push_back(request.eventId);
+    }
+    return ids;
+}
+
+TEST_F(ConnectionTest, FirstSubscriptionOpensTheAuxiliaryConnectionAndQueuesIdOne) {
+    fake.SetDatabaseHandle(5);
+    ASSERT_TRUE(Connect());
+    EXPECT_FALSE(ListenerEventSet());
+    EXPECT_FALSE(db->auxStream.IsOpen());
+
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS")) << db->ErrorText().CStr();
+    EXPECT_TRUE(fake.WaitAuxiliaryConnected(1, kWaitMs));
+    EXPECT_TRUE(db->auxStream.IsOpen());
+    EXPECT_TRUE(db->listenerThread.IsRunning());
+    EXPECT_TRUE(ListenerEventSet());
+    EXPECT_EQ(TableIds(), std::vector<int32_t>{1});
+
+    EXPECT_EQ(fake.Operations(), (std::vector<int32_t>{op_connect, op_attach, op_info_database,
+                                                       op_connect_request, op_que_events}));
+    const FirebirdRequest request = fake.RequestsOf(op_connect_request).at(0);
+    EXPECT_EQ(request.bytes, Words({53, 1, 5, 0})) << Hex(request.bytes);
+    EXPECT_EQ(request.receives, 1);
+    const FirebirdRequest queue = fake.RequestsOf(op_que_events).at(0);
+    EXPECT_EQ(
+        queue.bytes,
+        Join({Words({48, 5, 12}), {1, 6}, FromText("ORDERS"), {0, 0, 0, 0}, Words({0, 0, 1})}))
+        << Hex(queue.bytes);
+    EXPECT_EQ(queue.receives, 1);
+    EXPECT_EQ(fake.StrayBytes(), 0u);
+}
+
+TEST_F(ConnectionTest, FirstReportIsTheBaselineAndLaterOnesDeliverTheDifference) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+
+    // The first report, whatever its count, is queued again at once with that count
+    // and delivers nothing.
+    ASSERT_TRUE(Report(1, "ORDERS", 5, 2));
+    FirebirdRequest requeue = fake.RequestsOf(op_que_events).at(1);
+    EXPECT_EQ(requeue.eventId, 1);
+    EXPECT_EQ(requeue.opaques.at(0), EventBlock({{"ORDERS", 5}}));
+
+    // Three more: one delivery of 3.
+    ASSERT_TRUE(Report(1, "ORDERS", 8, 3));
+    EXPECT_EQ(fake.RequestsOf(op_que_events).at(2).opaques.at(0), EventBlock({{"ORDERS", 8}}));
+    ASSERT_TRUE(window.PumpUntil(1));
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 3}}));
+
+    // An equal count delivers nothing; a count of 0 makes the next report a baseline
+    // again; then a growth of 2 delivers 2.
+    ASSERT_TRUE(Report(1, "ORDERS", 8, 4));
+    ASSERT_TRUE(Report(1, "ORDERS", 0, 5));
+    EXPECT_EQ(fake.RequestsOf(op_que_events).at(4).opaques.at(0), EventBlock({{"ORDERS", 0}}));
+    ASSERT_TRUE(Report(1, "ORDERS", 6, 6));
+    ASSERT_TRUE(Report(1, "ORDERS", 8, 7));
+    ASSERT_TRUE(window.PumpUntil(2));
+    window.PumpQueued();
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 3}, {"ORDERS", 2}}));
+    EXPECT_EQ(EventIds(fake.RequestsOf(op_que_events)), (std::vector<int32_t>(7, 1)));
+}
+
+// What the server sends on the auxiliary connection between two reports of a
+// request: the listener must consume it whole, deliver nothing for it (in particular
+// not the occurrences of the report before once more), and go on with the next
+// report.
+struct BetweenReports {
+    const char* name;
+    Bytes bytes;
+    size_t requeues;  // op_que_events that these bytes cause themselves
+};
+
+void PrintTo(const BetweenReports& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AuxiliaryTraffic : public ConnectionTest,
+                         public ::testing::WithParamInterface<BetweenReports> {};
+
+TEST_P(AuxiliaryTraffic, IsConsumedAndTheNextReportIsDelivered) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
+    ASSERT_TRUE(Report(1, "ORDERS", 4, 3));
+
+    ASSERT_TRUE(fake.SendAuxiliary(GetParam().bytes));
+    ASSERT_TRUE(Report(1, "ORDERS", 8, 4 + GetParam().requeues));
+    ASSERT_TRUE(window.PumpUntil(2));
+    window.PumpQueued();
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 3}, {"ORDERS", 4}}));
+
+    const std::vector<FirebirdRequest> queued = fake.RequestsOf(op_que_events);
+    EXPECT_EQ(EventIds(queued), std::vector<int32_t>(queued.size(), 1));
+    EXPECT_EQ(queued.back().opaques.at(0), EventBlock({{"ORDERS", 8}}));
+    EXPECT_TRUE(db->auxStream.IsOpen());
+    EXPECT_TRUE(ListenerEventSet());
+    EXPECT_EQ(fake.StrayBytes(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Listener, AuxiliaryTraffic,
+    ::testing::Values(
+        BetweenReports{"op_dummy words", Words({op_dummy, op_dummy, op_dummy}), 0},
+        BetweenReports{"op_response with success", ResponsePacket(0, {}, StatusOk()), 0},
+        BetweenReports{"op_response with data and a refusal with strings",
+                       ResponsePacket(3, FromText("abcde"),
+                                      Join({Words({isc_arg_gds, isc_io_error, isc_arg_string, 1}),
+                                            {'x', 0, 0, 0},
+                                            Words({isc_arg_number, 0}),
+                                            Words({isc_arg_end})})),
+                       0},
+        BetweenReports{"op_event for an id that is not in the table",
+                       EventPacket(99, EventBlock({{"ORDERS", 50}})), 0},
+        BetweenReports{"op_event for another name", EventPacket(1, EventBlock({{"OTHER", 50}})), 1},
+        BetweenReports{"op_event with only the version byte", EventPacket(1, {1}), 1},
+        BetweenReports{"an operation the listener does not know", Words({1234}), 0},
+        BetweenReports{
+            "all of them mixed",
+            Join({Words({op_dummy}), EventPacket(7, EventBlock({{"ORDERS", 9}})), Words({op_dummy}),
+                  ResponsePacket(0, {}, StatusError(isc_login)), Words({op_dummy})}),
+            0}),
+    [](const ::testing::TestParamInfo<BetweenReports>& info) {
+        return "Case" + std::to_string(info.index);
+    });
+
+TEST_F(ConnectionTest, ASecondSubscriptionReusesTheAuxiliaryConnection) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(db->SubscribeEvent("PAYMENTS"));
+    EXPECT_EQ(fake.RequestsOf(op_connect_request).size(), 1u);
+    EXPECT_EQ(fake.AuxiliaryConnections(), 1);
+    EXPECT_EQ(TableIds(), (std::vector<int32_t>{1, 2}));
+    const FirebirdRequest second = fake.RequestsOf(op_que_events).at(1);
+    EXPECT_EQ(second.eventId, 2);
+    EXPECT_EQ(second.opaques.at(0), EventBlock({{"PAYMENTS", 0}}));
+
+    ASSERT_TRUE(Report(2, "PAYMENTS", 1, 3));
+    ASSERT_TRUE(Report(1, "ORDERS", 1, 4));
+    ASSERT_TRUE(Report(1, "ORDERS", 3, 5));
+    ASSERT_TRUE(Report(2, "PAYMENTS", 6, 6));
+    ASSERT_TRUE(window.PumpUntil(2));
+    window.PumpQueued();
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 2}, {"PAYMENTS", 5}}));
+}
+
+TEST_F(ConnectionTest, UnsubscribeCancelsTheFirstRequestOfTheName) {
+    fake.SetDatabaseHandle(3);
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(db->SubscribeEvent("PAYMENTS"));
+    EXPECT_EQ(TableIds(), (std::vector<int32_t>{1, 2, 3}));
+
+    // No request of the name: false, and nothing is sent.
+    const size_t sent = fake.Requests().size();
+    EXPECT_FALSE(db->UnsubscribeEvent("NOPE"));
+    EXPECT_FALSE(db->UnsubscribeEvent("orders"));
+    EXPECT_EQ(fake.Requests().size(), sent);
+
+    EXPECT_TRUE(db->UnsubscribeEvent("ORDERS"));
+    ASSERT_EQ(fake.RequestsOf(op_cancel_events).size(), 1u);
+    const FirebirdRequest cancel = fake.RequestsOf(op_cancel_events).at(0);
+    EXPECT_EQ(cancel.bytes, Words({49, 3, 1})) << Hex(cancel.bytes);
+    EXPECT_EQ(cancel.receives, 1);
+    EXPECT_EQ(TableIds(), (std::vector<int32_t>{2, 3}));
+
+    // A report for the cancelled id is neither queued again nor delivered; the
+    // second request of the name still is.
+    ASSERT_TRUE(fake.SendAuxiliary(EventPacket(1, EventBlock({{"ORDERS", 1}}))));
+    ASSERT_TRUE(Report(2, "ORDERS", 1, 4));
+    ASSERT_TRUE(Report(2, "ORDERS", 2, 5));
+    ASSERT_TRUE(window.PumpUntil(1));
+    window.PumpQueued();
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 1}}));
+    EXPECT_EQ(EventIds(fake.RequestsOf(op_que_events)), (std::vector<int32_t>{1, 2, 3, 2, 2}));
+
+    EXPECT_TRUE(db->UnsubscribeEvent("ORDERS"));
+    EXPECT_EQ(TableIds(), std::vector<int32_t>{3});
+    EXPECT_FALSE(db->UnsubscribeEvent("ORDERS"));
+    EXPECT_EQ(EventIds(fake.RequestsOf(op_cancel_events)), (std::vector<int32_t>{1, 2}));
+}
+
+TEST_F(ConnectionTest, ARefusedCancellationKeepsTheRequest) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    fake.FailNext(op_cancel_events, StatusError(isc_login));
+    EXPECT_FALSE(db->UnsubscribeEvent("ORDERS"));
+    EXPECT_EQ(db->ErrorText().Bytes(), kLoginMessage);
+    EXPECT_EQ(TableIds(), std::vector<int32_t>{1});
+    EXPECT_TRUE(db->UnsubscribeEvent("ORDERS"));
+    EXPECT_TRUE(TableIds().empty());
+    EXPECT_EQ(EventIds(fake.RequestsOf(op_cancel_events)), (std::vector<int32_t>{1, 1}));
+}
+
+TEST_F(ConnectionTest, CancelAllEvents) {
+    ASSERT_TRUE(Connect());
+    {
+        platform::LockGuard guard(db->lock);
+        EXPECT_TRUE(db->CancelAllEvents());
+    }
+    EXPECT_TRUE(fake.RequestsOf(op_cancel_events).empty());
+
+    // Every request is tried and removed; the result is that of the last one.
+    struct Case {
+        const char* name;
+        int refused;  // the position of the refused cancellation, or -1
+        bool result;
+    };
+    const Case cases[] = {
+        {"all accepted", -1, true}, {"first refused", 0, true}, {"last refused", 1, false}};
+    size_t cancels = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(db->SubscribeEvent("A"));
+        ASSERT_TRUE(db->SubscribeEvent("B"));
+        const std::vector<int32_t> ids = TableIds();
+        // A success queued for a position only keeps the order of the replies.
+        for (int i = 0; i < 2; ++i) {
+            if (i == c.refused) {
+                fake.FailNext(op_cancel_events, StatusError(isc_login));
+            } else {
+                fake.FailNext(op_cancel_events, StatusOk());
+            }
+        }
+        {
+            platform::LockGuard guard(db->lock);
+            EXPECT_EQ(db->CancelAllEvents(), c.result);
+        }
+        EXPECT_TRUE(TableIds().empty());
+        const std::vector<FirebirdRequest> sent = fake.RequestsOf(op_cancel_events);
+        ASSERT_EQ(sent.size(), cancels + 2);
+        EXPECT_EQ(EventIds({sent[cancels], sent[cancels + 1]}), ids);
+        cancels += 2;
+    }
+}
+
+TEST_F(ConnectionTest, ARefusedQueueRequestIsNotKept) {
+    ASSERT_TRUE(Connect());
+    fake.FailNext(op_que_events, StatusError(isc_login));
+    EXPECT_FALSE(db->SubscribeEvent("ORDERS"));
+    EXPECT_EQ(db->ErrorText().Bytes(), kLoginMessage);
+    EXPECT_TRUE(TableIds().empty());
+    EXPECT_FALSE(db->listenerThread.IsRunning());
+
+    // The auxiliary connection stays for the next subscription, which takes the next
+    // id and starts the listener.
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    EXPECT_EQ(fake.RequestsOf(op_connect_request).size(), 1u);
+    EXPECT_EQ(TableIds(), std::vector<int32_t>{2});
+    EXPECT_TRUE(db->listenerThread.IsRunning());
+    ASSERT_TRUE(Report(2, "ORDERS", 1, 3));
+    ASSERT_TRUE(Report(2, "ORDERS", 2, 4));
+    ASSERT_TRUE(window.PumpUntil(1));
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 1}}));
+}
+
+// The replies to op_connect_request, and what the first subscription makes of them.
+struct AuxiliaryReplyCase {
+    const char* name;
+    ConnectRequestReply reply;
+    bool opens;
+    const char* message;  // the reason reported when it does not open; null: any
+};
+
+void PrintTo(const AuxiliaryReplyCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+ConnectRequestReply Layout(ConnectRequestReply::Layout layout) {
+    ConnectRequestReply reply;
+    reply.layout = layout;
+    return reply;
+}
+
+ConnectRequestReply WithData(const Bytes& data) {
+    ConnectRequestReply reply = Layout(ConnectRequestReply::Layout::kData);
+    reply.data = data;
+    return reply;
+}
+
+std::vector<AuxiliaryReplyCase> AuxiliaryReplies() {
+    using L = ConnectRequestReply::Layout;
+    std::vector<AuxiliaryReplyCase> cases;
+    cases.push_back({"IPv4 socket address as the server sends it", Layout(L::kIPv4), true, ""});
+    ConnectRequestReply elsewhere = Layout(L::kIPv4);
+    // Nothing listens there: the client must go where the main connection goes.
+    elsewhere.address[3] = 2;
+    cases.push_back({"IPv4 naming another address", elsewhere, true, ""});
+    cases.push_back({"IPv6 socket address", Layout(L::kIPv6), true, ""});
+    ConnectRequestReply windows = Layout(L::kIPv6);
+    windows.ipv6Family = 23;
+    cases.push_back({"IPv6 socket address of a Windows server", windows, true, ""});
+    cases.push_back(
+        {"port 0", WithData(Join({{2, 0, 0, 0, 127, 0, 0, 1}, Bytes(8, 0)})), false, nullptr});
+    ConnectRequestReply blobPlacement = WithData({});
+    blobPlacement.blobId = {0xEA, 0x0B, 0x00, 0x02, 0x01, 0x00, 0x00, 0x7F};
+    cases.push_back({"address in the blob id, no data", blobPlacement, false, nullptr});
+    cases.push_back({"five bytes of garbage", WithData({1, 2, 3, 4, 5}), false, nullptr});
+    cases.push_back(
+        {"a port where nothing listens", Layout(L::kUnreachablePort), false, "Unable to connect."});
+    ConnectRequestReply refused;
+    refused.status = StatusError(isc_login);
+    cases.push_back({"op_connect_request refused", refused, false, kLoginMessage});
+    return cases;
+}
+
+class AuxiliaryReply : public ConnectionTest,
+                       public ::testing::WithParamInterface<AuxiliaryReplyCase> {};
+
+TEST_P(AuxiliaryReply, FirstSubscription) {
+    const AuxiliaryReplyCase& c = GetParam();
+    ASSERT_TRUE(Connect());
+    fake.SetConnectRequestReply(c.reply);
+    if (c.opens) {
+        ASSERT_TRUE(db->SubscribeEvent("ORDERS")) << db->ErrorText().CStr();
+        EXPECT_TRUE(fake.WaitAuxiliaryConnected(1, kWaitMs));
+        EXPECT_EQ(TableIds(), std::vector<int32_t>{1});
+        ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
+        ASSERT_TRUE(Report(1, "ORDERS", 2, 3));
+        ASSERT_TRUE(window.PumpUntil(1));
+        EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 1}}));
+        return;
+    }
+
+    EXPECT_FALSE(db->SubscribeEvent("ORDERS"));
+    if (c.message != nullptr) {
+        EXPECT_EQ(db->ErrorText().Bytes(), c.message);
+    } else {
+        EXPECT_FALSE(db->ErrorText().IsEmpty());
+    }
+    EXPECT_FALSE(db->auxStream.IsOpen());
+    EXPECT_TRUE(TableIds().empty());
+    EXPECT_FALSE(db->listenerThread.IsRunning());
+    EXPECT_FALSE(ListenerEventSet());
+    EXPECT_EQ(fake.AuxiliaryConnections(), 0);
+    EXPECT_TRUE(fake.RequestsOf(op_que_events).empty());
+
+    // The reply was read whole: the main connection is still in step, and the next
+    // subscription takes id 1.
+    fake.SetConnectRequestReply(ConnectRequestReply());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS")) << db->ErrorText().CStr();
+    EXPECT_EQ(fake.RequestsOf(op_connect_request).size(), 2u);
+    EXPECT_TRUE(fake.WaitAuxiliaryConnected(1, kWaitMs));
+    EXPECT_EQ(TableIds(), std::vector<int32_t>{1});
+    EXPECT_EQ(fake.StrayBytes(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Subscribe, AuxiliaryReply, ::testing::ValuesIn(AuxiliaryReplies()),
+                         [](const ::testing::TestParamInfo<AuxiliaryReplyCase>& info) {
+                             return "Case" + std::to_string(info.index);
+                         });
+
+bool LoopbackPortIsFree(uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int reuse = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return free;
+}
+
+// The reply that the real server sent, byte for byte: the auxiliary port 0x8BA5 in
+// the IPv4 socket address in p_resp_data.
+TEST_F(ConnectionTest, TheRecordedConnectRequestReplyOpensTheAuxiliaryConnection) {
+    const Bytes recorded = Join({Words({op_response, 0}),
+                                 Bytes(8, 0),
+                                 Words({16}),
+                                 {0x02, 0x00, 0x8B, 0xA5},
+                                 {0x7F, 0x00, 0x00, 0x01},
+                                 Bytes(8, 0),
+                                 Words({1, 0, 0})});
+    ASSERT_EQ(
+        ResponsePacket(0, Join({{0x02, 0x00, 0x8B, 0xA5, 0x7F, 0, 0, 1}, Bytes(8, 0)}), StatusOk()),
+        recorded);
+    if (!LoopbackPortIsFree(0x8BA5)) {
+        GTEST_SKIP() << "port 35749 is in use";
+    }
+    ConnectRequestReply reply;
+    reply.listenPort = 0x8BA5;
+    fake.SetConnectRequestReply(reply);
+
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS")) << db->ErrorText().CStr();
+    EXPECT_TRUE(fake.WaitAuxiliaryConnected(1, kWaitMs));
+    EXPECT_EQ(db->auxStream.socket.Address().port, htons(0x8BA5));
+    EXPECT_EQ(db->auxStream.socket.Address().address, htonl(INADDR_LOOPBACK));
+    // The next request on the main connection reads its own reply.
+    EXPECT_TRUE(db->SubscribeEvent("PAYMENTS")) << db->ErrorText().CStr();
+    EXPECT_EQ(TableIds(), (std::vector<int32_t>{1, 2}));
+    EXPECT_EQ(fake.StrayBytes(), 0u);
+}
+
+// The server ends the auxiliary connection: the listener closes its side and stops,
+// and the next subscription opens a new one and resumes every request on it.
+struct AuxiliaryEnd {
+    const char* name;
+    Bytes bytes;  // sent before the end; empty: the server closes the connection
+};
+
+void PrintTo(const AuxiliaryEnd& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AuxiliaryEnds : public ConnectionTest, public ::testing::WithParamInterface<AuxiliaryEnd> {};
+
+TEST_P(AuxiliaryEnds, ListenerStopsAndALaterSubscriptionResumes) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
+
+    if (GetParam().bytes.empty()) {
+        fake.CloseAuxiliary();
+    } else {
+        ASSERT_TRUE(fake.SendAuxiliary(GetParam().bytes));
+        EXPECT_TRUE(fake.WaitAuxiliaryClosedByClient(kWaitMs));
+    }
+    EXPECT_TRUE(Eventually([&] { return !db->auxStream.IsOpen(); }));
+    EXPECT_TRUE(Eventually([&] { return !ListenerEventSet(); }));
+    EXPECT_TRUE(db->IsConnected());
+
+    ASSERT_TRUE(db->SubscribeEvent("PAYMENTS")) << db->ErrorText().CStr();
+    EXPECT_EQ(fake.RequestsOf(op_connect_request).size(), 2u);
+    ASSERT_TRUE(fake.WaitAuxiliaryConnected(2, kWaitMs));
+    EXPECT_TRUE(ListenerEventSet());
+    const std::vector<FirebirdRequest> queued = fake.RequestsOf(op_que_events);
+    ASSERT_EQ(queued.size(), 4u);
+    EXPECT_EQ(queued[2].eventId, 1);
+    EXPECT_EQ(queued[2].opaques.at(0), EventBlock({{"ORDERS", 1}}));
+    EXPECT_EQ(queued[3].eventId, 2);
+
+    ASSERT_TRUE(Report(1, "ORDERS", 4, 5));
+    ASSERT_TRUE(Report(2, "PAYMENTS", 1, 6));
+    ASSERT_TRUE(Report(2, "PAYMENTS", 3, 7));
+    ASSERT_TRUE(window.PumpUntil(2));
+    window.PumpQueued();
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 3}, {"PAYMENTS", 2}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Listener, AuxiliaryEnds,
+                         ::testing::Values(AuxiliaryEnd{"the server closes the connection", {}},
+                                           AuxiliaryEnd{"op_exit", Words({op_exit})},
+                                           AuxiliaryEnd{"op_disconnect", Words({op_disconnect})},
+                                           AuxiliaryEnd{"op_dummy then op_exit",
+                                                        Words({op_dummy, op_exit})},
+                                           AuxiliaryEnd{"a report whose block is too long",
+                                                        Words({op_event, 0, 0x7FFFFFF0u})}),
+                         [](const ::testing::TestParamInfo<AuxiliaryEnd>& info) {
+                             return "Case" + std::to_string(info.index);
+                         });
+
+// Disconnect while the listener waits for the server: it cancels every request,
+// detaches, and the listener's read ends at once.
+struct ListenerWaiting {
+    const char* name;
+    Bytes bytes;  // what the server sent last on the auxiliary connection
+};
+
+void PrintTo(const ListenerWaiting& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DisconnectListening : public ConnectionTest,
+                            public ::testing::WithParamInterface<ListenerWaiting> {};
+
+TEST_P(DisconnectListening, CancelsEveryRequestDetachesAndStopsTheListener) {
+    fake.SetDatabaseHandle(9);
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(db->SubscribeEvent("PAYMENTS"));
+    ASSERT_TRUE(Report(1, "ORDERS", 1, 3));
+    if (!GetParam().bytes.empty()) {
+        ASSERT_TRUE(fake.SendAuxiliary(GetParam().bytes));
+    }
+    const size_t before = fake.Requests().size();
+
+    ASSERT_TRUE(DisconnectInTime()) << "Disconnect did not return";
+    EXPECT_FALSE(db->IsConnected());
+    EXPECT_FALSE(db->auxStream.IsOpen());
+    EXPECT_FALSE(db->listenerThread.IsRunning());
+    EXPECT_FALSE(ListenerEventSet());
+    EXPECT_TRUE(TableIds().empty());
+    uint32_t exitCode = 1;
+    EXPECT_TRUE(db->listenerThread.GetExitCode(&exitCode)) << "the listener did not end in time";
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_TRUE(fake.WaitAuxiliaryClosedByClient(kWaitMs));
+    EXPECT_TRUE(fake.WaitMainClosed(1, kWaitMs));
+
+    const std::vector<FirebirdRequest> all = fake.Requests();
+    ASSERT_EQ(all.size(), before + 3);
+    EXPECT_EQ(all[before].bytes, Words({49, 9, 1}));
+    EXPECT_EQ(all[before + 1].bytes, Words({49, 9, 2}));
+    EXPECT_EQ(all[before + 2].bytes, Words({21, 9}));
+    EXPECT_EQ(fake.StrayBytes(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Disconnect, DisconnectListening,
+                         ::testing::Values(ListenerWaiting{"between reports", {}},
+                                           ListenerWaiting{"after op_dummy", Words({op_dummy})},
+                                           ListenerWaiting{"inside a report",
+                                                           Words({op_event, 0, 12})}),
+                         [](const ::testing::TestParamInfo<ListenerWaiting>& info) {
+                             return "Case" + std::to_string(info.index);
+                         });
+
+// Reports arrive while the worker subscribes and cancels on the same connection: the
+// two threads share the main connection and the table under the connection's lock.
+TEST_F(ConnectionTest, ReportsWhileTheWorkerSubscribesAndCancels) {
+    constexpr int kReports = 30;
+    constexpr int kRounds = 10;
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
+
+    std::thread server([&] {
+        for (int i = 1; i <= kReports; ++i) {
+            fake.SendAuxiliary(EventPacket(1, EventBlock({{"ORDERS", 1u + i}})));
+        }
+    });
+    for (int round = 0; round < kRounds; ++round) {
+        const AnsiString name(("X" + std::to_string(round)).c_str());
+        EXPECT_TRUE(db->SubscribeEvent(name));
+        EXPECT_TRUE(db->UnsubscribeEvent(name));
+    }
+    server.join();
+
+    ASSERT_TRUE(fake.WaitForRequests(op_que_events, 2 + kReports + kRounds, kWaitMs));
+    ASSERT_TRUE(window.PumpUntil(kReports));
+    window.PumpQueued();
+    const std::vector<Firing> firings = Firings();
+    EXPECT_EQ(firings, std::vector<Firing>(kReports, Firing{"ORDERS", 1}));
+    EXPECT_EQ(fake.RequestsOf(op_cancel_events).size(), static_cast<size_t>(kRounds));
+    EXPECT_EQ(TableIds(), std::vector<int32_t>{1});
+    Bytes lastBlock;
+    for (const FirebirdRequest& request : fake.RequestsOf(op_que_events)) {
+        if (request.eventId == 1) {
+            lastBlock = request.opaques.at(0);
+        }
+    }
+    EXPECT_EQ(lastBlock, EventBlock({{"ORDERS", 1u + kReports}}));
+    EXPECT_EQ(fake.StrayBytes(), 0u);
+}
+
+}  // namespace
+}  // namespace varnel_test
