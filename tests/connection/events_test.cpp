@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +26,21 @@ namespace {
 const char kLoginMessage[] =
     "Your user name and password are not defined. Ask your database administrator to set up a "
     "Firebird login.\n";
+
+// A test name made of a case's description: its words in CamelCase.
+std::string CaseName(const char* description) {
+    std::string name;
+    bool upper = true;
+    for (const char* c = description; *c != '\0'; ++c) {
+        if (std::isalnum(static_cast<unsigned char>(*c))) {
+            name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*c))) : *c;
+            upper = false;
+        } else {
+            upper = true;
+        }
+    }
+    return name;
+}
 
 std::vector<int32_t> EventIds(const std::vector<FirebirdRequest>& requests) {
     std::vector<int32_t> ids;
@@ -150,9 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
             Join({Words({op_dummy}), EventPacket(7, EventBlock({{"ORDERS", 9}})), Words({op_dummy}),
                   ResponsePacket(0, {}, StatusError(isc_login)), Words({op_dummy})}),
             0}),
-    [](const ::testing::TestParamInfo<BetweenReports>& info) {
-        return "Case" + std::to_string(info.index);
-    });
+    [](const ::testing::TestParamInfo<BetweenReports>& info) { return CaseName(info.param.name); });
 
 TEST_F(ConnectionTest, ASecondSubscriptionReusesTheAuxiliaryConnection) {
     ASSERT_TRUE(Connect());
@@ -378,7 +392,7 @@ TEST_P(AuxiliaryReply, FirstSubscription) {
 
 INSTANTIATE_TEST_SUITE_P(Subscribe, AuxiliaryReply, ::testing::ValuesIn(AuxiliaryReplies()),
                          [](const ::testing::TestParamInfo<AuxiliaryReplyCase>& info) {
-                             return "Case" + std::to_string(info.index);
+                             return CaseName(info.param.name);
                          });
 
 bool LoopbackPortIsFree(uint16_t port) {
@@ -471,17 +485,15 @@ TEST_P(AuxiliaryEnds, ListenerStopsAndALaterSubscriptionResumes) {
     EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 3}, {"PAYMENTS", 2}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Listener, AuxiliaryEnds,
-                         ::testing::Values(AuxiliaryEnd{"the server closes the connection", {}},
-                                           AuxiliaryEnd{"op_exit", Words({op_exit})},
-                                           AuxiliaryEnd{"op_disconnect", Words({op_disconnect})},
-                                           AuxiliaryEnd{"op_dummy then op_exit",
-                                                        Words({op_dummy, op_exit})},
-                                           AuxiliaryEnd{"a report whose block is too long",
-                                                        Words({op_event, 0, 0x7FFFFFF0u})}),
-                         [](const ::testing::TestParamInfo<AuxiliaryEnd>& info) {
-                             return "Case" + std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Listener, AuxiliaryEnds,
+    ::testing::Values(AuxiliaryEnd{"the server closes the connection", {}},
+                      AuxiliaryEnd{"op_exit", Words({op_exit})},
+                      AuxiliaryEnd{"op_disconnect", Words({op_disconnect})},
+                      AuxiliaryEnd{"op_dummy then op_exit", Words({op_dummy, op_exit})},
+                      AuxiliaryEnd{"a report whose block is too long",
+                                   Words({op_event, 0, 0x7FFFFFF0u})}),
+    [](const ::testing::TestParamInfo<AuxiliaryEnd>& info) { return CaseName(info.param.name); });
 
 // Disconnect while the listener waits for the server: it cancels every request,
 // detaches, and the listener's read ends at once.
@@ -534,8 +546,85 @@ INSTANTIATE_TEST_SUITE_P(Disconnect, DisconnectListening,
                                            ListenerWaiting{"inside a report",
                                                            Words({op_event, 0, 12})}),
                          [](const ::testing::TestParamInfo<ListenerWaiting>& info) {
-                             return "Case" + std::to_string(info.index);
+                             return CaseName(info.param.name);
                          });
+
+// The server stops: both connections end. The listener stops, the requests that
+// follow fail with the reason, and disconnecting returns at once.
+TEST_F(ConnectionTest, TheServerStops) {
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+    ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
+
+    fake.DropConnections();
+    EXPECT_TRUE(fake.WaitMainClosed(1, kWaitMs));
+    EXPECT_TRUE(Eventually([&] { return !db->auxStream.IsOpen(); }));
+    EXPECT_TRUE(Eventually([&] { return !ListenerEventSet(); }));
+
+    EXPECT_FALSE(db->SubscribeEvent("PAYMENTS"));
+    const std::string reason = db->ErrorText().Bytes();
+    EXPECT_TRUE(reason == "Connection closed by the server." ||
+                reason == "Unable to send data to the server.")
+        << reason;
+    EXPECT_FALSE(db->UnsubscribeEvent("ORDERS"));
+    EXPECT_EQ(TableIds(), std::vector<int32_t>{1});
+
+    EXPECT_TRUE(DisconnectInTime());
+    EXPECT_FALSE(db->IsConnected());
+    EXPECT_TRUE(TableIds().empty());
+    EXPECT_TRUE(fake.RequestsOf(op_cancel_events).empty());
+    EXPECT_TRUE(fake.RequestsOf(op_detach).empty());
+    EXPECT_EQ(fake.MainConnections(), 1);
+}
+
+// Disconnect while reports are still arriving: the listener may handle a report
+// before the cancellation or find its request gone after it, but it never queues a
+// request again once it has been cancelled, and op_detach is the last request.
+TEST_F(ConnectionTest, DisconnectWhileReportsArrive) {
+    constexpr int kRounds = 20;
+    constexpr uint32_t kReports = 5;
+    for (int round = 1; round <= kRounds; ++round) {
+        SCOPED_TRACE(round);
+        db = CDatabase::Create();
+        ASSERT_NE(db, nullptr);
+        db->AttachEventSink(&ring, window.Handle());
+        ASSERT_TRUE(Connect());
+        ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+        ASSERT_TRUE(fake.WaitAuxiliaryConnected(round, kWaitMs));
+        for (uint32_t count = 1; count <= kReports; ++count) {
+            fake.SendAuxiliary(EventPacket(1, EventBlock({{"ORDERS", count}})));
+        }
+        ASSERT_TRUE(DisconnectInTime());
+        ASSERT_TRUE(fake.WaitMainClosed(round, kWaitMs));
+    }
+
+    const std::vector<FirebirdRequest> requests = fake.Requests();
+    for (int round = 1; round <= kRounds; ++round) {
+        SCOPED_TRACE(round);
+        std::vector<int32_t> operations;
+        bool cancelled = false;
+        for (const FirebirdRequest& request : requests) {
+            if (request.connection != round) {
+                continue;
+            }
+            operations.push_back(request.operation);
+            if (request.operation == op_cancel_events) {
+                cancelled = true;
+            }
+            EXPECT_FALSE(cancelled && request.operation == op_que_events)
+                << "queued again after the cancellation";
+        }
+        ASSERT_GE(operations.size(), 3u);
+        EXPECT_EQ(operations[operations.size() - 2], op_cancel_events);
+        EXPECT_EQ(operations.back(), op_detach);
+    }
+    window.PumpQueued();
+    for (const Firing& firing : Firings()) {
+        EXPECT_EQ(firing, (Firing{"ORDERS", 1}));
+    }
+    EXPECT_LE(window.Messages().size(), static_cast<size_t>(kRounds) * (kReports - 1));
+    EXPECT_EQ(fake.StrayBytes(), 0u);
+}
 
 // Reports arrive while the worker subscribes and cancels on the same connection: the
 // two threads share the main connection and the table under the connection's lock.

@@ -101,11 +101,6 @@ TEST(RequestEncoders, BytesAndOneSendPerRequest) {
     }
 }
 
-TEST(RequestEncoders, QueEventsBlockCarriesTheCountsLittleEndian) {
-    const Bytes epb = varnel_test::EventBlock({{"ORDERS", 0x01020305}});
-    ASSERT_EQ(epb, Join({{1, 6}, FromText("ORDERS"), {5, 3, 2, 1}}));
-}
-
 // The information reply scanned for the version text, in a 128-byte buffer as the
 // connection reads it (the rest of the buffer is zero).
 struct VersionCase {

@@ -172,6 +172,17 @@ size_t FakeFirebird::StrayBytes() {
     return strayBytes_;
 }
 
+void FakeFirebird::DropConnections() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        const int connection = main_;
+        if (connection >= 0) {
+            ::shutdown(connection, SHUT_RDWR);
+        }
+    }
+    CloseAuxiliary();
+}
+
 int FakeFirebird::AuxiliaryConnections() {
     std::lock_guard<std::mutex> guard(mutex_);
     return static_cast<int>(auxiliary_.size());
@@ -269,8 +280,15 @@ void FakeFirebird::Run() {
         }
         changed_.notify_all();
         input_.clear();
+        main_ = connection;
         Serve(connection);
-        ::close(connection);
+        {
+            // DropConnections shuts the descriptor down under the lock, so it is
+            // never one that was closed and given out again.
+            std::lock_guard<std::mutex> guard(mutex_);
+            main_ = -1;
+            ::close(connection);
+        }
         {
             std::lock_guard<std::mutex> guard(mutex_);
             ++mainClosed_;
@@ -283,6 +301,10 @@ void FakeFirebird::Serve(int connection) {
     for (;;) {
         FirebirdRequest request;
         request.receives = input_.empty() ? 0 : 1;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            request.connection = mainConnections_;
+        }
         const int read = ReadRequest(connection, request);
         if (read != 1) {
             // End of stream, a protocol error, or a request the fake does not know

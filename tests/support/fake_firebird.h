@@ -35,6 +35,8 @@ namespace varnel_test {
 // One request as the fake read it off the main connection.
 struct FirebirdRequest {
     int32_t operation = 0;
+    // The main connection it came on: 1 for the first one accepted.
+    int connection = 0;
     // The request's bytes exactly as they arrived.
     Bytes bytes;
     // The number of receive calls that delivered the request's bytes. The client
@@ -106,6 +108,9 @@ public:
     bool WaitMainClosed(int n, int timeoutMs);
     // Bytes that arrived on a main connection and made no whole request.
     size_t StrayBytes();
+    // Ends the current main connection and the newest auxiliary connection, as a
+    // server that stops does. Test thread only.
+    void DropConnections();
 
     // The auxiliary connections, in the order accepted.
     int AuxiliaryConnections();
@@ -135,6 +140,8 @@ private:
 
     int listener_ = -1;
     uint16_t port_ = 0;
+    // The current main connection, for DropConnections.
+    std::atomic<int> main_{-1};
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 
