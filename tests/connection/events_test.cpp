@@ -188,6 +188,28 @@ TEST_F(ConnectionTest, ASecondSubscriptionReusesTheAuxiliaryConnection) {
     EXPECT_EQ(Firings(), (std::vector<Firing>{{"ORDERS", 2}, {"PAYMENTS", 5}}));
 }
 
+// Names go as their bytes: the longest name the host may give, and bytes of the
+// host's code page above 127, reach the server and the ring slot unchanged.
+TEST_F(ConnectionTest, NamesTravelAsTheirBytes) {
+    const std::string longest(64, 'N');
+    const std::string ansi = "\xC4nderung\xE9";
+    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(db->SubscribeEvent(AnsiString(longest.c_str())));
+    ASSERT_TRUE(db->SubscribeEvent(AnsiString(ansi.c_str())));
+    const std::vector<FirebirdRequest> queued = fake.RequestsOf(op_que_events);
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(queued[0].opaques.at(0), EventBlock({{longest, 0}}));
+    EXPECT_EQ(queued[0].bytes.size(), 4 * 3 + 72 + 4 * 3u);  // a 70-byte block, 2 of padding
+    EXPECT_EQ(queued[1].opaques.at(0), EventBlock({{ansi, 0}}));
+
+    ASSERT_TRUE(Report(1, longest, 1, 3));
+    ASSERT_TRUE(Report(2, ansi, 1, 4));
+    ASSERT_TRUE(Report(1, longest, 2, 5));
+    ASSERT_TRUE(Report(2, ansi, 3, 6));
+    ASSERT_TRUE(window.PumpUntil(2));
+    EXPECT_EQ(Firings(), (std::vector<Firing>{{longest, 1}, {ansi, 2}}));
+}
+
 TEST_F(ConnectionTest, UnsubscribeCancelsTheFirstRequestOfTheName) {
     fake.SetDatabaseHandle(3);
     ASSERT_TRUE(Connect());
