@@ -17,6 +17,9 @@ using varnel_test::Opaque;
 using varnel_test::Words;
 
 const char kIoErrorLine[] = "Cannot find database file.\n";
+const char kLoginLine[] =
+    "Your user name and password are not defined. Ask your database administrator to set up a "
+    "Firebird login.\n";
 
 struct ResponseCase {
     const char* name;
@@ -160,6 +163,8 @@ TEST(ReadStatusVector, ItemsBeforeTheMessageTable) {
         {"number 0 is an item", Words({isc_arg_number, 0, isc_arg_end}), 1, 0, "", 12},
         {"unknown kind takes one word", Words({isc_arg_cstring, 77, isc_arg_end}), 1, 77, "", 12},
         {"unknown kind with value 0 adds nothing", Words({25, 0, isc_arg_end}), 0, 0, "", 12},
+        {"number first, then a code",
+         Words({isc_arg_number, 3, isc_arg_gds, isc_login, isc_arg_end}), 1, 3, kLoginLine, 20},
         {"warning then error",
          Words({isc_arg_warning, isc_io_open_err, isc_arg_gds, isc_io_error, isc_arg_end}), 1,
          isc_io_open_err, "Error while trying to open file\nCannot find database file.\n", 20},
@@ -178,44 +183,40 @@ TEST(ReadStatusVector, ItemsBeforeTheMessageTable) {
     }
 }
 
-TEST(ReadStatusVector, ANegativeStringLengthBreaksTheStream) {
-    ByteTransport transport(Words({isc_arg_gds, isc_login, isc_arg_string, 0xFFFFFFFFu, 1, 2}));
-    CWireStream stream(&transport);
-    CStatus status = ReadStatusVector(stream);
-    EXPECT_TRUE(stream.IsBroken());
-    EXPECT_EQ(stream.errorText, AnsiString("The server sent an invalid length of -1."));
-    EXPECT_EQ(transport.position, 16u);
-    EXPECT_EQ(status.errorCode, isc_login);
-}
-
-TEST(ReadStatusVector, AnOversizedStringIsRefusedBeforeAnyAllocation) {
-    ByteTransport transport(Words({isc_arg_string, 0x7FFFFFF0u, isc_arg_end}));
-    CWireStream stream(&transport);
-    ReadStatusVector(stream);
-    EXPECT_TRUE(stream.IsBroken());
-    EXPECT_EQ(transport.position, 8u);
-}
-
-TEST(ReadStatusVector, AnEndlessVectorIsCutOff) {
-    Bytes input;
-    for (int i = 0; i < kMaxStatusArguments + 10; ++i) {
-        Bytes word = Words({isc_arg_gds, static_cast<uint32_t>(i + 1)});
-        input.insert(input.end(), word.begin(), word.end());
+TEST(ReadStatusVector, RunawayInputBreaksTheStreamBeforeAnyAllocation) {
+    Bytes endless;
+    for (uint32_t i = 1; i <= kMaxStatusArguments + 10; ++i) {
+        endless = Join({endless, Words({isc_arg_gds, i})});
     }
-    ByteTransport transport(input);
-    CWireStream stream(&transport);
-    CStatus status = ReadStatusVector(stream);
-    EXPECT_TRUE(stream.IsBroken());
-    EXPECT_EQ(stream.errorText,
-              AnsiString("The server sent a status vector of more than 256 arguments."));
-    EXPECT_EQ(transport.position, static_cast<size_t>(kMaxStatusArguments) * 8);
-    EXPECT_EQ(status.errorCode, 1);
+    const struct {
+        const char* name;
+        Bytes input;
+        const char* text;
+        size_t consumed;
+        int32_t errorCode;
+    } cases[] = {
+        {"negative string length", Words({isc_arg_gds, isc_login, isc_arg_string, 0xFFFFFFFFu, 1}),
+         "The server sent an invalid length of -1.", 16, isc_login},
+        {"oversized string", Words({isc_arg_gds, isc_login, isc_arg_string, 0x7FFFFFF0u, 1}),
+         "The server sent a length of 2147483632; at most 32768 is accepted.", 16, isc_login},
+        {"endless vector", endless, "The server sent a status vector of more than 256 arguments.",
+         kMaxStatusArguments * 8u, 1},
+    };
+    for (const auto& c : cases) {
+        ByteTransport transport(c.input);
+        CWireStream stream(&transport);
+        CStatus status = ReadStatusVector(stream);
+        EXPECT_TRUE(stream.IsBroken()) << c.name;
+        EXPECT_EQ(stream.errorText, AnsiString(c.text)) << c.name;
+        EXPECT_EQ(transport.position, c.consumed) << c.name;
+        EXPECT_EQ(status.errorCode, c.errorCode) << c.name;
 
-    // And a reply with such a vector fails.
-    ByteTransport again(Join({Words({op_response, 0, 0, 0, 0}), input}));
-    CWireStream replyStream(&again);
-    CResponse response;
-    EXPECT_FALSE(ReadResponse(replyStream, response));
+        // And a reply with such a vector fails.
+        ByteTransport reply(Join({Words({op_response, 0, 0, 0, 0}), c.input}));
+        CWireStream replyStream(&reply);
+        CResponse response;
+        EXPECT_FALSE(ReadResponse(replyStream, response)) << c.name;
+    }
 }
 
 }  // namespace
