@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -19,24 +20,12 @@ using std::chrono::seconds;
 // Generous bound for things that happen at once; a miss means a hang, not slowness.
 constexpr seconds kPatience(10);
 
-class Gate {
-public:
-    void Open() {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
+// Opened once; Wait returns once it is open.
+struct Gate {
+    std::promise<void> opened;
+    std::shared_future<void> open = opened.get_future().share();
+    void Open() { opened.set_value(); }
+    void Wait() { open.wait(); }
 };
 
 // Records every call. `onRun` (set before registering) runs inside Run.
@@ -97,21 +86,28 @@ bool WaitForExitCode(const CListenerThread& thread, uint32_t* code) {
     return true;
 }
 
-TEST(ListenerThread, InitializeThenShutdownEndsThroughTheStopSlot) {
-    CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kListenerOk);
-    EXPECT_TRUE(thread.IsRunning());
-    EXPECT_EQ(thread.HandleCount(), 2u);
-    EXPECT_EQ(thread.Initialize(), kListenerWrongState);
-    EXPECT_EQ(thread.HandleCount(), 2u);
-
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
-    EXPECT_FALSE(thread.IsRunning());
-    EXPECT_EQ(thread.HandleCount(), 0u);
-    uint32_t code = 99;
-    ASSERT_TRUE(thread.GetExitCode(&code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);  // nothing left to release
+TEST(ListenerThread, ShutdownAndDestructionEndTheThreadAndHandBackItsHandles) {
+    RecordingListener listener;
+    EventHandle handle = platform::NewEvent(false, false);
+    {
+        CListenerThread thread;
+        ASSERT_EQ(thread.Initialize(), kListenerOk);
+        EXPECT_TRUE(thread.IsRunning());
+        EXPECT_EQ(thread.Initialize(), kListenerWrongState);
+        EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+        EXPECT_FALSE(thread.IsRunning());
+        uint32_t code = 99;
+        ASSERT_TRUE(thread.GetExitCode(&code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(thread.Shutdown(10000), kListenerOk);  // nothing left to release
+    }
+    {
+        CListenerThread thread;
+        ASSERT_EQ(thread.Initialize(), kListenerOk);
+        ASSERT_EQ(thread.AddHandle(handle, &listener, 0), kListenerOk);
+    }
+    EXPECT_EQ(listener.Released(), std::vector<EventHandle>{handle});
+    platform::CloseEvent(handle);
 }
 
 TEST(ListenerThread, WithoutInitializeNothingIsRegistered) {
@@ -128,28 +124,6 @@ TEST(ListenerThread, WithoutInitializeNothingIsRegistered) {
     EXPECT_EQ(thread.HandleCount(), 0u);
     EXPECT_TRUE(listener.Released().empty());
     platform::CloseEvent(handle);  // still the caller's
-}
-
-TEST(ListenerThread, SignalledHandleCallsRunWithItsParameter) {
-    RecordingListener listener;
-    CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kListenerOk);
-    EventHandle handle = platform::NewEvent(false, false);
-    ASSERT_EQ(thread.AddHandle(handle, &listener, 4711), kListenerOk);
-    EXPECT_EQ(thread.HandleCount(), 3u);
-
-    ASSERT_TRUE(platform::SignalEvent(handle));
-    ASSERT_TRUE(listener.WaitForRuns(1));
-    ASSERT_TRUE(platform::SignalEvent(handle));
-    ASSERT_TRUE(listener.WaitForRuns(2));
-    for (const auto& run : listener.Runs()) {
-        EXPECT_EQ(run.first, 4711);
-        EXPECT_EQ(run.second, handle);
-    }
-
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
-    EXPECT_EQ(listener.Released(), std::vector<EventHandle>{handle});
-    platform::CloseEvent(handle);
 }
 
 TEST(ListenerThread, HandleThatStaysSignalledIsRunAgain) {
@@ -186,26 +160,13 @@ TEST(ListenerThread, AddHandleWaitsUntilTheThreadHasTheNewSet) {
     ASSERT_TRUE(platform::SignalEvent(busyHandle));
     ASSERT_TRUE(busy.WaitForRuns(1));  // the thread is inside Run now
 
-    std::mutex mutex;
-    std::condition_variable done;
-    bool returned = false;
-    int32_t result = 1;
-    std::thread adder([&] {
-        const int32_t r = thread.AddHandle(addedHandle, &added, 2);
-        std::lock_guard<std::mutex> guard(mutex);
-        result = r;
-        returned = true;
-        done.notify_all();
-    });
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        EXPECT_FALSE(done.wait_for(lock, std::chrono::milliseconds(200), [&] { return returned; }))
-            << "AddHandle returned while the thread was still inside Run";
-    }
+    std::future<int32_t> adding =
+        std::async(std::launch::async, [&] { return thread.AddHandle(addedHandle, &added, 2); });
+    EXPECT_EQ(adding.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
+        << "AddHandle returned while the thread was still inside Run";
     ASSERT_TRUE(platform::SignalEvent(addedHandle));  // waits until the set is re-copied
     gate.Open();
-    adder.join();
-    EXPECT_EQ(result, kListenerOk);
+    EXPECT_EQ(adding.get(), kListenerOk);
     ASSERT_TRUE(added.WaitForRuns(1));
     EXPECT_EQ(added.Runs()[0].first, 2);
     EXPECT_EQ(added.Runs()[0].second, addedHandle);
@@ -346,18 +307,6 @@ TEST(ListenerThread, ShutdownTimeOutLeavesTheThreadItsOwnState) {
     left->Wait();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it finish
     EXPECT_EQ(stuck->Runs().size(), 1u);
-}
-
-TEST(ListenerThread, DestructionShutsDown) {
-    RecordingListener listener;
-    EventHandle handle = platform::NewEvent(false, false);
-    {
-        CListenerThread thread;
-        ASSERT_EQ(thread.Initialize(), kListenerOk);
-        ASSERT_EQ(thread.AddHandle(handle, &listener, 0), kListenerOk);
-    }
-    EXPECT_EQ(listener.Released(), std::vector<EventHandle>{handle});
-    platform::CloseEvent(handle);
 }
 
 }  // namespace
