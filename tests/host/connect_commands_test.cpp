@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "host/host_functions.h"
 #include "linked_host.h"
 
 namespace {
@@ -50,7 +49,8 @@ const StringCase kStringCases[] = {
     {"server= s;database=d;uid=u", nullptr, " s", "d", "u", "", 3050},
     {"server =s;database=d;uid=u", "Server name is not found."},
     // A key found inside an earlier value: the user name runs from there.
-    {"server=s;database=d;password=xuser=abc;user=real", nullptr, "s", "d", "abc", "xuser=abc", 3050},
+    {"server=s;database=d;password=xuser=abc;user=real", nullptr, "s", "d", "abc", "xuser=abc",
+     3050},
     // The last value may stand unterminated.
     {"server=s;database=d;user=last one", nullptr, "s", "d", "last one", "", 3050},
     // Ports: empty, absent, digits then letters, no digits, signs and blanks.
@@ -128,8 +128,8 @@ TEST_F(ConnectCommandsTest, ChecksAndLimits) {
     for (const ArgsCase& c : cases) {
         SCOPED_TRACE(c.host.substr(0, 8) + "|" + c.database.substr(0, 12));
         RecordingWorker::Instance().Reset(7);
-        SimHost::Result r = host.Call(
-            "VN_CONNECT", {A::Text(c.host), A::Text(c.database), A::Text(c.user), A::Text(c.password)});
+        SimHost::Result r = host.Call("VN_CONNECT", {A::Text(c.host), A::Text(c.database),
+                                                     A::Text(c.user), A::Text(c.password)});
         if (c.error != nullptr) {
             EXPECT_EQ(r.error, c.error);
             EXPECT_FALSE(r.hasValue);
@@ -157,8 +157,8 @@ TEST_F(ConnectCommandsTest, PortArgument) {
         bool given;
         int32_t port;
         int32_t sent;
-    } cases[] = {{false, 0, 3050}, {true, 3051, 3051}, {true, 0, 0}, {true, -7, -7},
-                 {true, 70000, 70000}};
+    } cases[] = {
+        {false, 0, 3050}, {true, 3051, 3051}, {true, 0, 0}, {true, -7, -7}, {true, 70000, 70000}};
     for (const auto& c : cases) {
         RecordingWorker::Instance().Reset(2);
         std::vector<A> args = {A::Text("h"), A::Text("d"), A::Text("u"), A::Text("p")};
@@ -175,7 +175,8 @@ TEST_F(ConnectCommandsTest, PortArgument) {
 
 TEST_F(ConnectCommandsTest, WorkerFailureSetsMinusOneThenRaisesItsText) {
     RecordingWorker::Instance().Reset(-1, "Unable to connect.");
-    SimHost::Result r = host.Call("VN_CONNECT", {A::Text("h"), A::Text("d"), A::Text("u"), A::Text("p")});
+    SimHost::Result r =
+        host.Call("VN_CONNECT", {A::Text("h"), A::Text("d"), A::Text("u"), A::Text("p")});
     ASSERT_TRUE(r.hasValue);
     EXPECT_EQ(r.value.intValue, -1);
     EXPECT_TRUE(r.raised);
@@ -183,8 +184,8 @@ TEST_F(ConnectCommandsTest, WorkerFailureSetsMinusOneThenRaisesItsText) {
 }
 
 TEST_F(ConnectCommandsTest, CharacterArgumentsAreCutAtANulAndMustGrow) {
-    SimHost::Result r = host.Call(
-        "VN_CONNECT", {A::Text(std::string("host\0junk", 9)), A::Text("d"), A::Text("u"), A::Text("p")});
+    SimHost::Result r = host.Call("VN_CONNECT", {A::Text(std::string("host\0junk", 9)),
+                                                 A::Text("d"), A::Text("u"), A::Text("p")});
     EXPECT_FALSE(r.raised);
     RequestBlock request;
     ASSERT_TRUE(OneConnect(&request));
@@ -198,14 +199,6 @@ TEST_F(ConnectCommandsTest, CharacterArgumentsAreCutAtANulAndMustGrow) {
     EXPECT_EQ(r.errorNumber, 182);
     EXPECT_EQ(r.error, "");
     EXPECT_TRUE(Sent().empty());
-}
-
-TEST(FindConnectionValue, LeavesTheValueAloneWhenTheKeyIsAbsent) {
-    AnsiString value("before");
-    EXPECT_FALSE(FindConnectionValue("server=a", "port=", &value));
-    EXPECT_EQ(value, AnsiString("before"));
-    EXPECT_TRUE(FindConnectionValue("port=", "port=", &value));
-    EXPECT_TRUE(value.IsEmpty());
 }
 
 }  // namespace

@@ -70,11 +70,8 @@ protected:
         host.Unload();
         SetWorkerProcForTesting(nullptr);
     }
-    // The requests the worker took, without the final REQ_QUIT.
-    std::vector<RequestBlock> Sent() {
-        std::vector<RequestBlock> sent = RecordingWorker::Instance().Requests();
-        return sent;
-    }
+    // The requests the worker took.
+    std::vector<RequestBlock> Sent() { return RecordingWorker::Instance().Requests(); }
 
     SimHost host;
 };

@@ -157,25 +157,4 @@ TEST_F(SubscriptionCommandsTest, ASubscriberCommandMayCallTheLibraryAgain) {
     EXPECT_EQ(listedInside, "E\t\tlist <Msg>\n");
 }
 
-TEST(BuildSubscriberCommand, ReplacesTheFirstKeywordOnly) {
-    const struct {
-        const char* tmpl;
-        const char* expected;  // nullptr: no keyword
-    } cases[] = {
-        {"<Msg>", "\"E: 5\""},
-        {"Do(<Msg>)", "Do(\"E: 5\")"},
-        {"<Msg><Msg>", "\"E: 5\"<Msg>"},
-        {"x<MSG>", nullptr},
-        {"", nullptr},
-    };
-    for (const auto& c : cases) {
-        AnsiString command;
-        const bool built = BuildSubscriberCommand(c.tmpl, "E", "5", &command);
-        EXPECT_EQ(built, c.expected != nullptr) << c.tmpl;
-        if (built) {
-            EXPECT_STREQ(command.CStr(), c.expected);
-        }
-    }
-}
-
 }  // namespace
