@@ -1,22 +1,19 @@
 #pragma once
-// FakeFirebird: a scripted Firebird server (remote protocol 10) on the loopback
-// interface, for tests of the connection object and its event listener.
+// FakeFirebird: a scripted Firebird server (remote protocol 10) on 127.0.0.1 at a free
+// port, for tests of the connection object and its event listener.
 //
-// A thread of its own accepts main connections one after the other on 127.0.0.1 at
-// a free port, reads each request item by item (op_connect, op_attach,
-// op_info_database, op_connect_request, op_que_events, op_cancel_events, op_detach),
-// records it with its exact bytes and answers as the real server does. An
-// op_connect_request opens a listening socket for the auxiliary connection and
-// reports it in p_resp_data (the IPv4 socket address by default); like the real
-// server, the fake then answers nothing more on the main connection until the
-// client has connected that socket (or kAuxiliaryAcceptLimitMs passed).
-//
-// The test controls the replies (a refusal for the next request of a kind, the
-// layout of the op_connect_request reply, the version text), writes whatever it
+// Its thread accepts main connections one after the other, reads each request item by
+// item (op_connect, op_attach, op_info_database, op_connect_request, op_que_events,
+// op_cancel_events, op_detach), records it with its exact bytes and answers as the
+// real server does. An op_connect_request opens a listener for the auxiliary
+// connection and reports it in p_resp_data; like the real server, the fake then
+// answers nothing more on the main connection until the client has connected there
+// (or kAuxiliaryAcceptLimitMs passed). The test chooses the replies, writes what it
 // likes on the auxiliary connection and closes it. Every wait has a time-out, and
 // destruction ends the thread whatever the client does.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -35,21 +32,13 @@ namespace varnel_test {
 // One request as the fake read it off the main connection.
 struct FirebirdRequest {
     int32_t operation = 0;
-    // The main connection it came on: 1 for the first one accepted.
-    int connection = 0;
-    // The request's bytes exactly as they arrived.
-    Bytes bytes;
-    // The number of receive calls that delivered the request's bytes. The client
-    // waits for each reply before it sends again, so 1 means that the request
-    // arrived in one piece.
+    int connection = 0;  // the main connection it came on: 1 for the first
+    Bytes bytes;         // exactly as they arrived
+    // The receive calls that delivered the bytes. The client waits for each reply
+    // before it sends again, so 1 means that the request arrived in one piece.
     int receives = 0;
-    // The int items in order, the operation word first, and the opaque items in
-    // order (path, parameter blocks, information items, event blocks).
-    std::vector<uint32_t> ints;
-    std::vector<Bytes> opaques;
-    // The fields that tests look at most, where the request has them.
-    int32_t databaseHandle = 0;  // op_info_database, op_connect_request, op_que_events,
-                                 // op_cancel_events, op_detach
+    std::vector<uint32_t> ints;  // the int items, the operation first
+    std::vector<Bytes> opaques;  // the counted items in order
     int32_t eventId = 0;         // p_event_rid of op_que_events and op_cancel_events
 };
 
@@ -57,21 +46,16 @@ struct FirebirdRequest {
 struct ConnectRequestReply {
     enum class Layout {
         kIPv4,             // 16-byte socket address with the auxiliary listener's port
-        kIPv6,             // 28-byte socket address (family ipv6Family, ::ffff:127.0.0.1)
+        kIPv6,             // 28-byte socket address (::ffff:127.0.0.1)
         kUnreachablePort,  // the IPv4 layout with a port on which nothing listens
         kData,             // p_resp_data = data as given; nothing listens
     };
     Layout layout = Layout::kIPv4;
-    // The address written into the IPv4 layout (the client must not use it).
-    uint8_t address[4] = {127, 0, 0, 1};
-    uint16_t ipv6Family = 10;
-    // The port of the auxiliary listener in the socket-address layouts; 0 takes a
-    // free one. A port that cannot be had is reported all the same, with nothing
-    // listening on it.
+    uint8_t address[4] = {127, 0, 0, 1};  // in the IPv4 layout; the client must not use it
+    // The auxiliary listener's port; 0 takes a free one. A port that cannot be had is
+    // reported all the same, with nothing listening on it.
     uint16_t listenPort = 0;
     Bytes data;
-    // p_resp_blob_id (8 bytes) and the status vector of the reply.
-    Bytes blobId = Bytes(8, 0);
     Bytes status;  // empty: success
 };
 
@@ -86,41 +70,35 @@ public:
 
     uint16_t Port() const { return port_; }
 
-    // Replies. All may be changed while the fake runs.
-    // The next request with this operation is answered with this status vector
-    // (e.g. StatusError(335544472)); calls queue up per operation.
+    // Replies; all may be changed while the fake runs. FailNext answers the next
+    // request of the operation with the status vector (op_reject for op_connect);
+    // calls queue up per operation.
     void FailNext(int32_t operation, const Bytes& status);
     void SetConnectRequestReply(const ConnectRequestReply& reply);
-    // p_resp_data of the reply to op_info_database.
-    void SetInfoReply(const Bytes& data);
-    // p_resp_object of a successful op_attach.
-    void SetDatabaseHandle(int32_t handle);
+    void SetInfoReply(const Bytes& data);    // p_resp_data of op_info_database
+    void SetDatabaseHandle(int32_t handle);  // p_resp_object of op_attach
 
-    // What arrived, in order.
+    // What arrived, in order. Each request is recorded just before its reply leaves.
     std::vector<FirebirdRequest> Requests();
     std::vector<FirebirdRequest> RequestsOf(int32_t operation);
     std::vector<int32_t> Operations();
-    // Waits until at least n requests with this operation have arrived (each is
-    // recorded just before its reply is sent).
     bool WaitForRequests(int32_t operation, size_t n, int timeoutMs);
     // Main connections accepted, and closed by the client.
     int MainConnections();
     bool WaitMainClosed(int n, int timeoutMs);
     // Bytes that arrived on a main connection and made no whole request.
     size_t StrayBytes();
-    // Ends the current main connection and the newest auxiliary connection, as a
-    // server that stops does. Test thread only.
+    // Ends the main connection and the newest auxiliary one, as a server that stops
+    // does. Test thread only.
     void DropConnections();
 
-    // The auxiliary connections, in the order accepted.
+    // Auxiliary connections accepted; the newest one is written to and closed.
     int AuxiliaryConnections();
     bool WaitAuxiliaryConnected(int n, int timeoutMs);
-    // Writes on the newest auxiliary connection; false when there is none.
-    bool SendAuxiliary(const Bytes& bytes);
-    // Closes the newest auxiliary connection (FIN). Test thread only.
-    void CloseAuxiliary();
-    // True when the client closed the newest auxiliary connection within timeoutMs.
-    // Test thread only (it waits on the connection without the fake's lock).
+    bool SendAuxiliary(const Bytes& bytes);  // false when there is none
+    void CloseAuxiliary();                   // FIN; test thread only
+    // True when the client closed the newest auxiliary connection in time. Test
+    // thread only (it waits without the fake's lock).
     bool WaitAuxiliaryClosedByClient(int timeoutMs);
 
 private:
@@ -129,25 +107,26 @@ private:
     // 1 for a whole request, 0 at the end of the stream or a protocol error, -1 for
     // an operation the fake does not know (recorded as it is).
     int ReadRequest(int connection, FirebirdRequest& request);
-    bool Fill(int connection, FirebirdRequest& request);
     bool Take(int connection, FirebirdRequest& request, size_t n, Bytes* out);
-    bool TakeInt(int connection, FirebirdRequest& request, uint32_t* value);
+    bool TakeInt(int connection, FirebirdRequest& request);
     bool TakeOpaque(int connection, FirebirdRequest& request);
     Bytes Reply(const FirebirdRequest& request, int* auxiliaryListener);
-    bool PopFailure(int32_t operation, Bytes* status);
     void AcceptAuxiliary(int listener);
     int WaitReadable(int fd, int timeoutMs);
+    template <class Condition>
+    bool WaitFor(int timeoutMs, Condition condition) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), condition);
+    }
 
     int listener_ = -1;
     uint16_t port_ = 0;
-    // The current main connection, for DropConnections.
-    std::atomic<int> main_{-1};
+    std::atomic<int> main_{-1};  // the current main connection
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 
     // Only the fake's thread uses these.
     Bytes input_;
-    Bytes scratch_;
     int32_t serverEventId_ = 0;
 
     std::mutex mutex_;
@@ -165,16 +144,14 @@ private:
 
 // Reply material.
 Bytes StatusOk();
-// isc_arg_gds code, isc_arg_end.
-Bytes StatusError(int32_t code);
-// op_response: object, blob id (8 bytes), data, status vector.
-Bytes ResponsePacket(int32_t object, const Bytes& data, const Bytes& status,
-                     const Bytes& blobId = Bytes(8, 0));
+Bytes StatusError(int32_t code);  // isc_arg_gds code, isc_arg_end
+// op_response: object, a blob id of zeros, data, status vector.
+Bytes ResponsePacket(int32_t object, const Bytes& data, const Bytes& status);
 // An event parameter block: version 1, then per event a length byte, the name and
 // the count (least significant byte first).
 Bytes EventBlock(const std::vector<std::pair<std::string, uint32_t>>& events);
 // op_event for a local event id with the block.
-Bytes EventPacket(int32_t eventId, const Bytes& block, int32_t database = 0);
+Bytes EventPacket(int32_t eventId, const Bytes& block);
 // The information reply for isc_info_isc_version with one version string.
 Bytes VersionInfoReply(const std::string& version);
 

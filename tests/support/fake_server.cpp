@@ -9,31 +9,33 @@
 #include <cstdlib>
 
 namespace varnel_test {
-namespace {
-
 int ListenOnLoopback(uint16_t* port) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        std::abort();
+        return -1;
     }
+    int reuse = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
+    address.sin_port = htons(*port);
     socklen_t size = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(fd, 4) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        std::abort();
+        ::close(fd);
+        return -1;
     }
     *port = ntohs(address.sin_port);
     return fd;
 }
 
-}  // namespace
-
 FakeServer::FakeServer() {
     listener_ = ListenOnLoopback(&port_);
+    if (listener_ < 0) {
+        std::abort();
+    }
 }
 
 FakeServer::~FakeServer() {
@@ -104,11 +106,6 @@ FakeServer& FakeServer::SendInPieces(const Bytes& bytes, size_t piece, int delay
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         }
     });
-    return *this;
-}
-
-FakeServer& FakeServer::Pause(int ms) {
-    steps_.push_back([ms] { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
     return *this;
 }
 
@@ -183,6 +180,9 @@ bool FakeServer::SawClientClose() {
 uint16_t UnusedLoopbackPort() {
     uint16_t port = 0;
     int fd = ListenOnLoopback(&port);
+    if (fd < 0) {
+        std::abort();
+    }
     ::close(fd);
     return port;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A scripted peer on the loopback interface. It listens on 127.0.0.1 at a free port;
 // once started, a thread of its own accepts one connection and runs the script's
-// steps in order: receive bytes, send bytes (whole or in pieces), wait, hold the
+// steps in order: receive bytes, send bytes (whole or in pieces), hold the
 // connection silent, close it gracefully or with a reset.
 
 #include <atomic>
@@ -31,7 +31,6 @@ public:
     FakeServer& ReceiveUntilClosed();  // everything up to the client's end-of-stream
     FakeServer& Send(const Bytes& bytes);
     FakeServer& SendInPieces(const Bytes& bytes, size_t piece, int delayMs);
-    FakeServer& Pause(int ms);
     FakeServer& Hold();   // neither sends nor closes until Release() or destruction
     FakeServer& Close();  // graceful close (FIN)
     FakeServer& Reset();  // abortive close (RST)
@@ -61,6 +60,9 @@ private:
     Bytes received_;
 };
 
+// A listening socket on 127.0.0.1 at *port (0: a free one, written back); -1 when
+// that port cannot be had.
+int ListenOnLoopback(uint16_t* port);
 // A loopback port on which nothing listens (it was free a moment ago).
 uint16_t UnusedLoopbackPort();
 
