@@ -6,10 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +24,10 @@ namespace varnel_test {
 // Generous limits for things that happen at once when all is well; they only keep
 // a failing test from hanging.
 constexpr int kWaitMs = 5000;
+
+inline const char kLoginMessage[] =
+    "Your user name and password are not defined. Ask your database administrator to set up a "
+    "Firebird login.\n";
 
 struct PostedMessage {
     uint32_t message;
@@ -150,25 +153,13 @@ protected:
     // ends. False when it did not return in time.
     template <class Work>
     bool RunInTime(Work work) {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool done = false;
-        std::thread helper([&] {
-            work();
-            std::lock_guard<std::mutex> guard(mutex);
-            done = true;
-            changed.notify_all();
-        });
-        bool inTime;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            inTime =
-                changed.wait_for(lock, std::chrono::milliseconds(kWaitMs), [&] { return done; });
-        }
+        std::future<void> done = std::async(std::launch::async, work);
+        const bool inTime =
+            done.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready;
         if (!inTime) {
             fake.CloseAuxiliary();
         }
-        helper.join();
+        done.get();
         return inTime;
     }
 
