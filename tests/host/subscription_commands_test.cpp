@@ -149,12 +149,4 @@ TEST_F(SubscriptionCommandsTest, DeliveryRunsTheTemplateReadWhenTheMessageIsHand
     EXPECT_EQ(host.executed.size(), 3u);
 }
 
-TEST_F(SubscriptionCommandsTest, ASubscriberCommandMayCallTheLibraryAgain) {
-    ASSERT_FALSE(Subscribe(1, "E", "list <Msg>").raised);
-    std::string listedInside;
-    host.onExecute = [&](const std::string&) { listedInside = Listing(); };
-    Fire("E", 1);
-    EXPECT_EQ(listedInside, "E\t\tlist <Msg>\n");
-}
-
 }  // namespace

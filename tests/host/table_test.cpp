@@ -71,13 +71,4 @@ TEST(DispatchEntry, RefusesCallsOutsideTheTableAndMalformedBlocks) {
     host.Unload();
 }
 
-TEST(DispatchEntry, LoadingTwiceInARowWorks) {
-    for (int round = 0; round < 3; ++round) {
-        SimHost host;
-        ASSERT_TRUE(host.Load()) << host.LoadError();
-        EXPECT_EQ(host.Call("VN_LIST_SUBSCR").text, "");
-        host.Unload();
-    }
-}
-
 }  // namespace
