@@ -97,16 +97,7 @@ protected:
     RequestWorker<FakeDatabase> worker{block, &ring, nullptr};
 };
 
-TEST_F(WorkerTest, HandlesAreSlotsPlusOneReusedLowestFirst) {
-    EXPECT_EQ(Connect(), 1);
-    EXPECT_EQ(Connect(), 2);
-    EXPECT_EQ(Connect(), 3);
-    EXPECT_EQ(Request(REQ_DISCONNECT, 2), 1);
-    EXPECT_EQ(Connect(), 2);
-    EXPECT_EQ(Connect(), 4);
-    EXPECT_EQ(worker.Pool().Size(), 4);
-}
-
+// Handles reused lowest first: tests/integration_library, against the real server.
 TEST_F(WorkerTest, HandleResolutionMessages) {
     ASSERT_EQ(Connect(), 1);
     ASSERT_EQ(Connect(), 2);
