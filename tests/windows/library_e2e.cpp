@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "platform/clock.h"  // SleepMs
 #include "platform/event.h"
 #include "platform/thread.h"
@@ -43,28 +44,13 @@ uint32_t NowMs() {
                                      .count());
 }
 
-std::atomic<int> passed{0};
-std::atomic<int> failed{0};
+using wincheck::Check;
+using wincheck::failed;
+using wincheck::Summary;
 
-void Check(bool condition, const std::string& what, int line) {
-    if (condition) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAILED line %d: %s\n", line, what.c_str());
-        std::fflush(stdout);
-    }
-}
-
-#define CHECK(condition) Check((condition), #condition, __LINE__)
 // A check whose failure also shows the value seen.
 #define CHECK_TEXT(actual, expected) \
     Check((actual) == (expected), std::string(#actual " is \"") + (actual) + "\"", __LINE__)
-
-void Summary() {
-    std::printf("%d passed, %d failed\n", passed.load(), failed.load());
-    std::fflush(stdout);
-}
 
 // ---- watchdog --------------------------------------------------------------------
 

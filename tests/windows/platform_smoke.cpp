@@ -8,6 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "check.h"
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/lock.h"
@@ -16,20 +17,6 @@
 #include "platform/window.h"
 
 namespace {
-
-int passed = 0;
-int failed = 0;
-
-void Check(bool condition, const char* what, int line) {
-    if (condition) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAILED line %d: %s\n", line, what);
-    }
-}
-
-#define CHECK(condition) Check((condition), #condition, __LINE__)
 
 using namespace platform;
 
@@ -414,6 +401,7 @@ int main() {
     TestLock();
     TestWindow();
     TestNamesAndClock();
-    std::printf("%d passed, %d failed (%u ms)\n", passed, failed, TickCount() - start);
-    return failed == 0 ? 0 : 1;
+    std::printf("platform smoke test: %u ms\n", TickCount() - start);
+    wincheck::Summary();
+    return wincheck::failed == 0 ? 0 : 1;
 }

@@ -1,0 +1,32 @@
+#pragma once
+// The checks of the Windows test programs, which run under Wine without a test
+// framework: every failed check is printed, and the program ends with the line
+// "N passed, N failed" that scripts/run-wine-tests.sh adds up.
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+namespace wincheck {
+
+inline std::atomic<int> passed{0};
+inline std::atomic<int> failed{0};
+
+inline void Check(bool condition, const std::string& what, int line) {
+    if (condition) {
+        ++passed;
+    } else {
+        ++failed;
+        std::printf("FAILED line %d: %s\n", line, what.c_str());
+        std::fflush(stdout);
+    }
+}
+
+inline void Summary() {
+    std::printf("%d passed, %d failed\n", passed.load(), failed.load());
+    std::fflush(stdout);
+}
+
+}  // namespace wincheck
+
+#define CHECK(condition) ::wincheck::Check((condition), #condition, __LINE__)
