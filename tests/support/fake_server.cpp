@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -56,53 +57,42 @@ FakeServer::~FakeServer() {
 }
 
 FakeServer& FakeServer::Receive(size_t n) {
-    steps_.push_back([this, n] {
-        Bytes bytes(n);
-        size_t done = 0;
-        while (done < n) {
-            ssize_t got = ::recv(connection_, bytes.data() + done, n - done, 0);
-            if (got <= 0) {
-                break;
-            }
-            done += static_cast<size_t>(got);
-        }
-        std::lock_guard<std::mutex> guard(mutex_);
-        received_.insert(received_.end(), bytes.begin(), bytes.begin() + done);
-    });
+    steps_.push_back([this, n] { ReceiveUpTo(n); });
     return *this;
 }
 
 FakeServer& FakeServer::ReceiveUntilClosed() {
     steps_.push_back([this] {
-        uint8_t buffer[4096];
-        for (;;) {
-            ssize_t got = ::recv(connection_, buffer, sizeof buffer, 0);
-            if (got <= 0) {
-                std::lock_guard<std::mutex> guard(mutex_);
-                sawClose_ = got == 0;
-                return;
-            }
-            std::lock_guard<std::mutex> guard(mutex_);
-            received_.insert(received_.end(), buffer, buffer + got);
-        }
+        const bool closed = ReceiveUpTo(static_cast<size_t>(-1));
+        std::lock_guard<std::mutex> guard(mutex_);
+        sawClose_ = closed;
     });
     return *this;
 }
 
-FakeServer& FakeServer::Send(const Bytes& bytes) {
-    steps_.push_back([this, bytes] {
-        if (!bytes.empty()) {
-            ::send(connection_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+bool FakeServer::ReceiveUpTo(size_t n) {
+    uint8_t buffer[4096];
+    for (size_t done = 0; done < n;) {
+        ssize_t got = ::recv(connection_, buffer, std::min(sizeof buffer, n - done), 0);
+        if (got <= 0) {
+            return got == 0;
         }
-    });
-    return *this;
+        std::lock_guard<std::mutex> guard(mutex_);
+        received_.insert(received_.end(), buffer, buffer + got);
+        done += static_cast<size_t>(got);
+    }
+    return false;
+}
+
+FakeServer& FakeServer::Send(const Bytes& bytes) {
+    return SendInPieces(bytes, bytes.size(), 0);
 }
 
 FakeServer& FakeServer::SendInPieces(const Bytes& bytes, size_t piece, int delayMs) {
     steps_.push_back([this, bytes, piece, delayMs] {
         for (size_t at = 0; at < bytes.size(); at += piece) {
-            size_t n = bytes.size() - at < piece ? bytes.size() - at : piece;
-            ::send(connection_, bytes.data() + at, n, MSG_NOSIGNAL);
+            ::send(connection_, bytes.data() + at, std::min(piece, bytes.size() - at),
+                   MSG_NOSIGNAL);
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         }
     });
@@ -118,19 +108,20 @@ FakeServer& FakeServer::Hold() {
 }
 
 FakeServer& FakeServer::Close() {
-    steps_.push_back([this] {
-        ::close(connection_);
-        connection_ = -1;
-    });
-    return *this;
+    return CloseConnection(false);
 }
 
 FakeServer& FakeServer::Reset() {
-    steps_.push_back([this] {
-        linger option{};
-        option.l_onoff = 1;
-        option.l_linger = 0;
-        ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+    return CloseConnection(true);
+}
+
+FakeServer& FakeServer::CloseConnection(bool reset) {
+    steps_.push_back([this, reset] {
+        if (reset) {
+            // Lingering for no time makes the close send RST.
+            linger option{1, 0};
+            ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+        }
         ::close(connection_);
         connection_ = -1;
     });

@@ -46,6 +46,9 @@ public:
 
 private:
     void Run();
+    // True when the client ended the connection before n bytes came.
+    bool ReceiveUpTo(size_t n);
+    FakeServer& CloseConnection(bool reset);
 
     int listener_ = -1;
     std::atomic<int> connection_{-1};
