@@ -48,17 +48,7 @@ as_root() {
 }
 
 if [ -z "$host" ]; then
-    missing=()
-    for package in cmake ninja-build g++; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$package")
-    done
-    if [ ${#missing[@]} -gt 0 ]; then
-        say "installing ${missing[*]}"
-        as_root apt-get update -q || die "apt-get update failed"
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" ||
-            die "cannot install ${missing[*]}"
-    fi
+    scripts/install-packages.sh cmake ninja-build g++ || die "the build tools could not be installed"
 fi
 
 say "starting the Firebird test server"

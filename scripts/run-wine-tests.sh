@@ -34,26 +34,8 @@ step() {
     echo "== $* ($(elapsed))"
 }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    else
-        sudo "$@"
-    fi
-}
-
-missing=()
-# Debian's wine64 package keeps its loader out of PATH; /usr/bin/wine starts it.
-command -v wine >/dev/null && command -v wineserver >/dev/null && [ -x /usr/lib/wine/wine64 ] ||
-    missing+=(wine wine64)
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
-command -v cmake >/dev/null || missing+=(cmake)
-command -v ninja >/dev/null || missing+=(ninja-build)
-if [ ${#missing[@]} -gt 0 ]; then
-    step "installing ${missing[*]}"
-    as_root apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+"$root/scripts/install-packages.sh" wine wine64 g++-mingw-w64-x86-64-posix cmake ninja-build ||
+    exit 1
 
 step "building the win64 test programs in $build_dir"
 cmake --preset win64 -S "$root" -B "$build_dir" >/dev/null

@@ -35,17 +35,7 @@ if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
         binutils-mingw-w64-x86-64)
 fi
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-        missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    step "installing ${missing[*]}"
-    as_root apt-get update -q || die "apt-get update failed"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" ||
-        die "cannot install ${missing[*]}"
-fi
+scripts/install-packages.sh "${packages[@]}" || die "the packages could not be installed"
 
 step "starting the Firebird test server"
 as_root scripts/firebird-test-server.sh start || die "the Firebird test server did not start"
