@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/wait.h"
+
 namespace platform {
 
 EventHandle NewEvent(bool manualReset, bool initiallySet) {
@@ -25,17 +27,7 @@ void CloseEvent(EventHandle event) {
 }
 
 int WaitForEvent(EventHandle event, uint32_t timeoutMs) {
-    if (event == nullptr) {
-        return kWaitFailed;
-    }
-    switch (WaitForSingleObject(event, timeoutMs)) {
-        case WAIT_OBJECT_0:
-            return 0;
-        case WAIT_TIMEOUT:
-            return kWaitTimeout;
-        default:
-            return kWaitFailed;
-    }
+    return WaitForHandle(static_cast<HANDLE>(event), timeoutMs);
 }
 
 int WaitForAnyEvent(const EventHandle* events, int count, uint32_t timeoutMs) {

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/wait.h"
+
 #include <new>
 
 namespace platform {
@@ -51,17 +53,7 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, uint32_t* threadId) {
 }
 
 int WaitForThread(ThreadHandle thread, uint32_t timeoutMs) {
-    if (thread == nullptr) {
-        return kWaitFailed;
-    }
-    switch (WaitForSingleObject(thread, timeoutMs)) {
-        case WAIT_OBJECT_0:
-            return 0;
-        case WAIT_TIMEOUT:
-            return kWaitTimeout;
-        default:
-            return kWaitFailed;
-    }
+    return WaitForHandle(static_cast<HANDLE>(thread), timeoutMs);
 }
 
 bool GetThreadExitCode(ThreadHandle thread, uint32_t* exitCode) {
