@@ -22,7 +22,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using A = SimHost::Arg;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 void Report(const char* what, std::vector<double> samples) {
     if (samples.empty()) {
@@ -36,7 +38,9 @@ void Report(const char* what, std::vector<double> samples) {
                 samples.size());
 }
 
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
 
 }  // namespace
 

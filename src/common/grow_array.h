@@ -37,7 +37,9 @@ public:
         }
     }
     // Removes the item at index; the later items move down by one.
-    void RemoveAt(size_t index) { items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index)); }
+    void RemoveAt(size_t index) {
+        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+    }
     void RemoveLast() { items_.pop_back(); }
     void Clear() { items_.clear(); }
 

@@ -21,7 +21,9 @@ const hostabi::FunctionTable kTable = {
 
 }  // namespace
 
-const hostabi::FunctionTable& HostFunctionTable() { return kTable; }
+const hostabi::FunctionTable& HostFunctionTable() {
+    return kTable;
+}
 
 const hostabi::FunctionEntry* FindTableEntry(hostabi::Function function) {
     for (const hostabi::FunctionEntry& entry : kEntries) {

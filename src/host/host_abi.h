@@ -16,15 +16,15 @@ namespace hostabi {
 
 // One argument or result value: 36 bytes.
 struct Value {
-    char type;             // 'C' character, 'I' integer, 'H' character result in a handle
-    char pad;              // not used
-    int16_t width;         // display width
-    uint32_t length;       // length of a character value, in bytes
-    int32_t intValue;      // value of an 'I' argument
-    double realValue;      // not used by the library
-    int64_t currencyValue; // not used by the library
-    uint32_t handle;       // memory handle of a character value
-    uint32_t object;       // not used by the library
+    char type;              // 'C' character, 'I' integer, 'H' character result in a handle
+    char pad;               // not used
+    int16_t width;          // display width
+    uint32_t length;        // length of a character value, in bytes
+    int32_t intValue;       // value of an 'I' argument
+    double realValue;       // not used by the library
+    int64_t currencyValue;  // not used by the library
+    uint32_t handle;        // memory handle of a character value
+    uint32_t object;        // not used by the library
 };
 
 // The arguments of one call: a count, then `count` value records.
@@ -37,7 +37,7 @@ using Function = void(VARNEL_CDECL*)(ParamBlock* params);
 
 // One entry of the function table: 14 bytes in the 32-bit build.
 struct FunctionEntry {
-    const char* name;        // host name, NUL-terminated
+    const char* name;  // host name, NUL-terminated
     Function function;
     int16_t parameterCount;  // -2 load hook, -3 unload hook, else the count
     const char* parameterTypes;
@@ -45,7 +45,7 @@ struct FunctionEntry {
 
 // The table header: 10 bytes in the 32-bit build.
 struct FunctionTable {
-    FunctionTable* next;     // always null
+    FunctionTable* next;  // always null
     int16_t entryCount;
     const FunctionEntry* entries;
 };
@@ -97,11 +97,11 @@ enum : int32_t {
 
 struct DispatchRequest {
     uint32_t code;
-    int32_t status;                     // out
-    const HostOperations* host;         // in (kDispatchGetTable)
-    const FunctionTable* table;         // out (kDispatchGetTable)
-    Function function;                  // in (kDispatchCall): a function of the table
-    ParamBlock* params;                 // in (kDispatchCall)
+    int32_t status;              // out
+    const HostOperations* host;  // in (kDispatchGetTable)
+    const FunctionTable* table;  // out (kDispatchGetTable)
+    Function function;           // in (kDispatchCall): a function of the table
+    ParamBlock* params;          // in (kDispatchCall)
 };
 
 #if defined(_WIN32) && !defined(_WIN64)

@@ -9,10 +9,16 @@ const hostabi::HostOperations* g_host = nullptr;
 
 }  // namespace
 
-void BindHost(const hostabi::HostOperations* operations) { g_host = operations; }
-bool IsHostBound() { return g_host != nullptr; }
+void BindHost(const hostabi::HostOperations* operations) {
+    g_host = operations;
+}
+bool IsHostBound() {
+    return g_host != nullptr;
+}
 
-int32_t HostExecute(const char* command) { return g_host->execute(command); }
+int32_t HostExecute(const char* command) {
+    return g_host->execute(command);
+}
 
 void HostReturnInteger(int32_t value, int16_t width) {
     hostabi::Value result{};
@@ -46,14 +52,18 @@ void HostRaiseError(const char* message) {
     throw HostErrorRaised{};
 }
 
-void ReportHostError(const char* message) { g_host->raiseError(message); }
+void ReportHostError(const char* message) {
+    g_host->raiseError(message);
+}
 
 void HostRaiseErrorNumber(int32_t number) {
     g_host->raiseErrorNumber(number);
     throw HostErrorRaised{};
 }
 
-uint32_t HostMainWindow(int32_t a, int32_t b) { return g_host->mainWindow(a, b); }
+uint32_t HostMainWindow(int32_t a, int32_t b) {
+    return g_host->mainWindow(a, b);
+}
 
 platform::WindowHandle HostWindowToHwnd(uint32_t hostWindow) {
     return g_host->windowToHwnd(hostWindow);
@@ -63,7 +73,9 @@ bool HostSetHandleSize(uint32_t handle, uint32_t size) {
     return g_host->setHandleSize(handle, size) != 0;
 }
 
-void* HostHandleToPointer(uint32_t handle) { return g_host->handleToPointer(handle); }
+void* HostHandleToPointer(uint32_t handle) {
+    return g_host->handleToPointer(handle);
+}
 
 AnsiString PrepareCharacterArgument(const hostabi::Value& value) {
     if (!HostSetHandleSize(value.handle, value.length + 1)) {

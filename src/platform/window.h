@@ -28,8 +28,7 @@ WindowProc ReplaceWindowProc(WindowHandle window, WindowProc proc);
 intptr_t CallWindowProcedure(WindowProc proc, WindowHandle window, uint32_t message,
                              uintptr_t wParam, intptr_t lParam);
 // Queues a message for the window's thread without waiting; false on failure.
-bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam,
-                       intptr_t lParam);
+bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // Host side. Creates a main window whose own procedure is ownProc, owned by the
 // calling thread; nullptr on failure.

@@ -76,15 +76,9 @@ struct SimHostOps {
 };
 
 const hostabi::HostOperations SimHostOps::kOperations = {
-    sizeof(hostabi::HostOperations),
-    &SimHostOps::Execute,
-    &SimHostOps::ReturnValue,
-    &SimHostOps::RaiseError,
-    &SimHostOps::RaiseErrorNumber,
-    &SimHostOps::MainWindow,
-    &SimHostOps::WindowToHwnd,
-    &SimHostOps::AllocHandle,
-    &SimHostOps::SetHandleSize,
+    sizeof(hostabi::HostOperations), &SimHostOps::Execute,          &SimHostOps::ReturnValue,
+    &SimHostOps::RaiseError,         &SimHostOps::RaiseErrorNumber, &SimHostOps::MainWindow,
+    &SimHostOps::WindowToHwnd,       &SimHostOps::AllocHandle,      &SimHostOps::SetHandleSize,
     &SimHostOps::HandleToPointer,
 };
 
@@ -209,7 +203,7 @@ SimHost::Result SimHost::Call(const std::string& name, const std::vector<Arg>& a
     result.status = request.status;
     if (result.hasValue && result.value.type == 'H') {
         const uint32_t handle = result.value.handle;  // a copy: the record is packed
-        handles_.erase(handle);  // the host has taken the text over
+        handles_.erase(handle);                       // the host has taken the text over
     }
     for (uint32_t handle : argumentHandles) {
         handles_.erase(handle);
@@ -218,7 +212,9 @@ SimHost::Result SimHost::Call(const std::string& name, const std::vector<Arg>& a
     return result;
 }
 
-int SimHost::Pump(uint32_t timeoutMs) { return platform::PumpMessages(window_, timeoutMs); }
+int SimHost::Pump(uint32_t timeoutMs) {
+    return platform::PumpMessages(window_, timeoutMs);
+}
 
 uint32_t SimHost::AllocHandle(uint32_t size) {
     const uint32_t handle = nextHandle_++;

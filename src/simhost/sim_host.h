@@ -34,7 +34,7 @@ public:
         std::string error;                    // its message (empty for a numbered error)
         int32_t errorNumber = 0;              // its number, for HostRaiseErrorNumber
         bool hasValue = false;                // a result value was set
-        alignas(8) hostabi::Value value{};  // aligned, so its fields can be read by reference
+        alignas(8) hostabi::Value value{};    // aligned, so its fields can be read by reference
         std::string text;                     // an 'H' result's text
         uint32_t textHandleSize = 0;          // the size of the handle that holds it
     };
@@ -94,7 +94,7 @@ private:
     std::vector<char>* HandleBytes(uint32_t handle);
 
     platform::ModuleHandle module_ = nullptr;
-    void (VARNEL_FASTCALL* dispatch_)(hostabi::DispatchRequest*) = nullptr;
+    void(VARNEL_FASTCALL* dispatch_)(hostabi::DispatchRequest*) = nullptr;
     const hostabi::FunctionTable* table_ = nullptr;
     std::string loadError_;
     platform::WindowHandle window_ = nullptr;

@@ -17,16 +17,31 @@ int32_t BuildDatabaseParameterBlock(uint8_t (&storage)[kDatabaseBlockCapacity],
                                     const AnsiString& userName, const AnsiString& password) {
     static const uint8_t kFixed[] = {
         isc_dpb_version1,
-        isc_dpb_dummy_packet_interval, 4, 0x78, 0x0A, 0x00, 0x00,
-        isc_dpb_sql_dialect, 4, 3, 0, 0, 0,
-        isc_dpb_lc_ctype, 4, 'N', 'O', 'N', 'E',
+        isc_dpb_dummy_packet_interval,
+        4,
+        0x78,
+        0x0A,
+        0x00,
+        0x00,
+        isc_dpb_sql_dialect,
+        4,
+        3,
+        0,
+        0,
+        0,
+        isc_dpb_lc_ctype,
+        4,
+        'N',
+        'O',
+        'N',
+        'E',
     };
     for (size_t i = 0; i < sizeof kFixed; ++i) {
         storage[i] = kFixed[i];
     }
     CParamBlock block(storage, kDatabaseBlockCapacity, static_cast<int32_t>(sizeof kFixed));
-    for (uint8_t b : {isc_dpb_connect_timeout, uint8_t{4}, uint8_t{0}, uint8_t{0}, uint8_t{0},
-                      uint8_t{15}}) {
+    for (uint8_t b :
+         {isc_dpb_connect_timeout, uint8_t{4}, uint8_t{0}, uint8_t{0}, uint8_t{0}, uint8_t{15}}) {
         block.AppendByte(b);
     }
     AppendStringItem(block, isc_dpb_user_name, userName);

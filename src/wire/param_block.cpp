@@ -10,7 +10,8 @@ void CParamBlock::AppendByte(uint8_t b) {
 
 bool CParamBlock::AppendBytes(const void* source, int32_t offset, uint32_t n) {
     // Compared in 64 bits so that a huge n cannot wrap into "fits".
-    if (static_cast<int64_t>(length_) >= static_cast<int64_t>(capacity_) - static_cast<int64_t>(n)) {
+    if (static_cast<int64_t>(length_) >=
+        static_cast<int64_t>(capacity_) - static_cast<int64_t>(n)) {
         return false;
     }
     if (n > 0) {

@@ -25,9 +25,9 @@ protected:
     void TearDown() override { host.Unload(); }
 
     SimHost::Result Connect(const std::string& password) {
-        return host.Call("VN_CONNECT", {A::Text(server.host), A::Text(server.database),
-                                        A::Text(server.user), A::Text(password),
-                                        A::Int(static_cast<int32_t>(server.port))});
+        return host.Call("VN_CONNECT",
+                         {A::Text(server.host), A::Text(server.database), A::Text(server.user),
+                          A::Text(password), A::Int(static_cast<int32_t>(server.port))});
     }
     int32_t Connect() {
         SimHost::Result r = Connect(server.password);
@@ -92,14 +92,14 @@ TEST_F(LibraryServerTest, RefusalsCarryTheServersMessages) {
               "Your user name and password are not defined. Ask your database administrator to "
               "set up a Firebird login.\n");
 
-    r = host.Call("VN_CONNECT", {A::Text(server.host), A::Text("/nonexistent/none.fdb"),
-                                 A::Text(server.user), A::Text(server.password),
-                                 A::Int(static_cast<int32_t>(server.port))});
+    r = host.Call("VN_CONNECT",
+                  {A::Text(server.host), A::Text("/nonexistent/none.fdb"), A::Text(server.user),
+                   A::Text(server.password), A::Int(static_cast<int32_t>(server.port))});
     EXPECT_EQ(r.value.intValue, -1);
     EXPECT_EQ(r.error, "Cannot find database file.\nError while trying to open file\n");
 
-    r = host.Call("VN_CONNECT", {A::Text("127.0.0.1"), A::Text(server.database), A::Text(server.user),
-                                 A::Text(server.password), A::Int(1)});
+    r = host.Call("VN_CONNECT", {A::Text("127.0.0.1"), A::Text(server.database),
+                                 A::Text(server.user), A::Text(server.password), A::Int(1)});
     EXPECT_EQ(r.error, "Unable to connect.");
     r = host.Call("VN_CONNECT", {A::Text("no-such-host.invalid"), A::Text(server.database),
                                  A::Text(server.user), A::Text(server.password)});

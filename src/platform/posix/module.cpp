@@ -6,9 +6,13 @@ namespace platform {
 
 const char* const kDispatchEntryName = "DispatchAPI";
 
-ModuleHandle LoadModule(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+ModuleHandle LoadModule(const char* path) {
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
 
-void* FindModuleSymbol(ModuleHandle module, const char* name) { return dlsym(module, name); }
+void* FindModuleSymbol(ModuleHandle module, const char* name) {
+    return dlsym(module, name);
+}
 
 void UnloadModule(ModuleHandle module) {
     if (module != nullptr) {

@@ -17,8 +17,12 @@ std::ptrdiff_t FindText(const char* text, const char* needle) {
     return found != nullptr ? found - text : -1;
 }
 
-int CompareText(const char* a, const char* b) { return std::strcmp(a, b); }
+int CompareText(const char* a, const char* b) {
+    return std::strcmp(a, b);
+}
 
-int CompareTextLocale(const char* a, const char* b) { return std::strcmp(a, b); }
+int CompareTextLocale(const char* a, const char* b) {
+    return std::strcmp(a, b);
+}
 
 }  // namespace platform

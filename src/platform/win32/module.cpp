@@ -6,7 +6,9 @@ namespace platform {
 
 const char* const kDispatchEntryName = "@DispatchAPI@4";
 
-ModuleHandle LoadModule(const char* path) { return LoadLibraryA(path); }
+ModuleHandle LoadModule(const char* path) {
+    return LoadLibraryA(path);
+}
 
 void* FindModuleSymbol(ModuleHandle module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));

@@ -1,7 +1,7 @@
 #include "platform/text.h"
 
-#include <windows.h>
 #include <mbstring.h>
+#include <windows.h>
 
 // <windows.h> maps FindText to the common dialogs' FindTextA, which would rename the
 // definition below away from the declaration that callers link against.
@@ -9,7 +9,9 @@
 
 namespace platform {
 
-void LowerCaseInPlace(char* text) { _mbslwr(reinterpret_cast<unsigned char*>(text)); }
+void LowerCaseInPlace(char* text) {
+    _mbslwr(reinterpret_cast<unsigned char*>(text));
+}
 
 std::ptrdiff_t FindText(const char* text, const char* needle) {
     const unsigned char* found = _mbsstr(reinterpret_cast<const unsigned char*>(text),
@@ -22,6 +24,8 @@ int CompareText(const char* a, const char* b) {
                    reinterpret_cast<const unsigned char*>(b));
 }
 
-int CompareTextLocale(const char* a, const char* b) { return lstrcmpA(a, b); }
+int CompareTextLocale(const char* a, const char* b) {
+    return lstrcmpA(a, b);
+}
 
 }  // namespace platform
