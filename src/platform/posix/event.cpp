@@ -5,6 +5,8 @@
 
 #include "platform/event.h"
 
+#include "platform/system_calls.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -30,8 +32,12 @@ T& Immortal() {
     static T* object = new (storage) T();
     return *object;
 }
-std::mutex& StateMutex() { return Immortal<std::mutex>(); }
-std::condition_variable& StateChanged() { return Immortal<std::condition_variable>(); }
+std::mutex& StateMutex() {
+    return Immortal<std::mutex>();
+}
+std::condition_variable& StateChanged() {
+    return Immortal<std::condition_variable>();
+}
 
 // With the state mutex held: the lowest set slot (consumed if auto-reset), or -1.
 int TakeLowestSet(const EventHandle* events, int count) {
@@ -50,6 +56,9 @@ int TakeLowestSet(const EventHandle* events, int count) {
 }  // namespace
 
 EventHandle NewEvent(bool manualReset, bool initiallySet) {
+    if (SystemCallFails(SystemCall::kEvent)) {
+        return nullptr;
+    }
     return new (std::nothrow) EventObject{manualReset, initiallySet};
 }
 
@@ -74,7 +83,9 @@ bool ClearEvent(EventHandle event) {
     return true;
 }
 
-void CloseEvent(EventHandle event) { delete static_cast<EventObject*>(event); }
+void CloseEvent(EventHandle event) {
+    delete static_cast<EventObject*>(event);
+}
 
 int WaitForEvent(EventHandle event, uint32_t timeoutMs) {
     return WaitForAnyEvent(&event, 1, timeoutMs);

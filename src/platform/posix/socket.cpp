@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include "platform/system_calls.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -21,6 +23,10 @@ bool StartSocketService() {
 void StopSocketService() {}
 
 SocketHandle CreateTcpSocket() {
+    if (SystemCallFails(SystemCall::kSocket)) {
+        errno = EMFILE;
+        return kInvalidSocket;
+    }
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         return kInvalidSocket;
@@ -41,6 +47,9 @@ bool ResolveIPv4(const char* host, uint32_t* address) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     struct addrinfo* found = nullptr;
+    if (SystemCallFails(SystemCall::kResolve)) {
+        return false;
+    }
     if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
         return false;
     }
@@ -61,6 +70,10 @@ bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address) {
     target.sin_family = AF_INET;
     target.sin_port = address.port;
     target.sin_addr.s_addr = address.address;
+    if (SystemCallFails(SystemCall::kConnect)) {
+        errno = ECONNREFUSED;
+        return false;
+    }
     int rc;
     do {
         rc = ::connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&target),
@@ -70,6 +83,10 @@ bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address) {
 }
 
 int SendBytes(SocketHandle socket, const void* data, int length) {
+    if (SystemCallFails(SystemCall::kSend)) {
+        errno = EPIPE;
+        return -1;
+    }
     ssize_t sent;
     do {
         sent = ::send(static_cast<int>(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
@@ -78,6 +95,10 @@ int SendBytes(SocketHandle socket, const void* data, int length) {
 }
 
 int ReceiveBytes(SocketHandle socket, void* target, int length) {
+    if (SystemCallFails(SystemCall::kReceive)) {
+        errno = ECONNRESET;
+        return -1;
+    }
     ssize_t received;
     do {
         received = ::recv(static_cast<int>(socket), target, static_cast<size_t>(length), 0);
@@ -101,12 +122,19 @@ int WaitReadable(SocketHandle socket, uint32_t timeoutMs) {
 }
 
 void ShutdownSend(SocketHandle socket) {
+    if (SystemCallFails(SystemCall::kShutdown)) {
+        return;
+    }
     ::shutdown(static_cast<int>(socket), SHUT_WR);
 }
 
 bool ShutdownBoth(SocketHandle socket) {
     // On Linux the read side's shutdown wakes a thread blocked in recv with
-    // end-of-stream; close() alone would not.
+    // end-of-stream; close() alone would not. A failed shutdown leaves nobody
+    // blocked who could be woken, except where the socket was never connected.
+    if (SystemCallFails(SystemCall::kShutdown)) {
+        return true;
+    }
     ::shutdown(static_cast<int>(socket), SHUT_RDWR);
     return true;
 }

@@ -4,6 +4,7 @@
 #include "platform/thread.h"
 
 #include "platform/event.h"
+#include "platform/system_calls.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -11,10 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <functional>
 #include <thread>
 
 namespace platform {
@@ -45,6 +46,9 @@ void PinThisModule() {
 }  // namespace
 
 ThreadHandle StartThread(ThreadProc proc, void* argument, uint32_t* threadId) {
+    if (SystemCallFails(SystemCall::kThread)) {
+        return nullptr;
+    }
     auto* handle = new (std::nothrow) ThreadHandleObject;
     if (handle == nullptr) {
         return nullptr;
@@ -68,7 +72,8 @@ ThreadHandle StartThread(ThreadProc proc, void* argument, uint32_t* threadId) {
             record->ended.notify_all();
         });
         if (threadId != nullptr) {
-            *threadId = static_cast<uint32_t>(std::hash<std::thread::id>{}(record->thread.get_id()));
+            *threadId =
+                static_cast<uint32_t>(std::hash<std::thread::id>{}(record->thread.get_id()));
         }
     } catch (...) {
         delete handle;

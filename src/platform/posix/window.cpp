@@ -3,6 +3,8 @@
 
 #include "platform/window.h"
 
+#include "platform/system_calls.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -26,12 +28,14 @@ struct SimWindow {
     std::deque<PostedMessage> queue;
 };
 
-SimWindow* AsWindow(WindowHandle window) { return static_cast<SimWindow*>(window); }
+SimWindow* AsWindow(WindowHandle window) {
+    return static_cast<SimWindow*>(window);
+}
 
 }  // namespace
 
 WindowProc ReplaceWindowProc(WindowHandle window, WindowProc proc) {
-    if (window == nullptr || proc == nullptr) {
+    if (window == nullptr || proc == nullptr || SystemCallFails(SystemCall::kWindowProc)) {
         return nullptr;
     }
     return AsWindow(window)->proc.exchange(proc);
@@ -42,8 +46,7 @@ intptr_t CallWindowProcedure(WindowProc proc, WindowHandle window, uint32_t mess
     return proc != nullptr ? proc(window, message, wParam, lParam) : 0;
 }
 
-bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam,
-                       intptr_t lParam) {
+bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
     SimWindow* target = AsWindow(window);
     if (target == nullptr) {
         return false;
@@ -66,7 +69,9 @@ WindowHandle CreateHostWindow(WindowProc ownProc) {
     return window;
 }
 
-void DestroyHostWindow(WindowHandle window) { delete AsWindow(window); }
+void DestroyHostWindow(WindowHandle window) {
+    delete AsWindow(window);
+}
 
 intptr_t SendWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam,
                            intptr_t lParam) {
