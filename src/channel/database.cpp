@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "messages/texts.h"
 #include "wire/database_requests.h"
 #include "wire/handshake.h"
 #include "wire/protocol.h"
@@ -15,12 +16,12 @@ constexpr int32_t kVersionBufferLength = 128;
 }  // namespace
 
 std::unique_ptr<CDatabase> CDatabase::Create() {
-    try {
-        return std::unique_ptr<CDatabase>(new CDatabase());
-    } catch (...) {
-        // Memory, or CKtSocketException from either stream's socket service.
+    std::unique_ptr<CDatabase> database(new (std::nothrow) CDatabase());
+    if (database == nullptr || !database->mainStream.socket.ServiceStarted() ||
+        !database->auxStream.socket.ServiceStarted()) {
         return nullptr;
     }
+    return database;
 }
 
 CDatabase::CDatabase() = default;
@@ -32,9 +33,8 @@ CDatabase::~CDatabase() {
     // listenerEvent, and auxStream last.
 }
 
-void CDatabase::AttachEventSink(EventRing* ring, platform::WindowHandle window) {
-    eventRing = ring;
-    mainWindow = window;
+void CDatabase::AttachEventSink(IEventSink* sink) {
+    eventSink = sink;
 }
 
 bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
@@ -59,9 +59,9 @@ bool CDatabase::AttachDatabase(const uint8_t* dpb, int32_t, int32_t dpbLength,
             serverVersion = GetServerVersion();
             return true;
         }
-        if (mainStream.errorText.IsEmpty()) {
+        if (!mainStream.IsBroken() && response.operation != op_response) {
             // The server answered with something other than a response.
-            mainStream.errorText = "Unable to get response.";
+            mainStream.Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
         }
     }
     mainStream.Close();
@@ -106,13 +106,13 @@ bool CDatabase::ConnectRequest(uint32_t* objectHandle, AnsiString* address, uint
     *port = 0;
     address->Clear();
     if (!answered) {
-        if (mainStream.errorText.IsEmpty()) {
-            mainStream.errorText = "Unable to get response.";
+        if (!mainStream.IsBroken() && response.operation != op_response) {
+            mainStream.Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
         }
         return false;
     }
     if (!DecodeAuxiliaryPort(response.data, port)) {
-        mainStream.errorText = "The server gave no usable address for events.";
+        mainStream.Fail(ErrorKind::kProtocol, msg::kNoEventAddress);
         return false;
     }
     // The server reports its own address of the main connection, which a client
@@ -138,7 +138,7 @@ bool CDatabase::OpenAuxiliary() {
     }
     if (!auxStream.Open(address, port)) {
         // Say why events cannot be had: the auxiliary connection's own reason.
-        mainStream.errorText = auxStream.errorText;
+        mainStream.Fail(auxStream.errorKind, auxStream.errorText);
         return false;
     }
     return true;

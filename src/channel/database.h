@@ -13,16 +13,15 @@
 #include <cstdint>
 #include <memory>
 
+#include "channel/event_sink.h"
 #include "channel/listener_thread.h"
 #include "common/ansi_string.h"
 #include "events/event_records.h"
 #include "platform/event.h"
 #include "platform/lock.h"
-#include "platform/window.h"
 #include "wire/wire_stream.h"
 
 class CDatabase;
-class EventRing;
 
 // The listener registered with the connection's listener thread: its Run is the
 // receive loop on the auxiliary connection (the parameter is the CDatabase).
@@ -56,7 +55,8 @@ public:
     CDatabase(const CDatabase&) = delete;
     CDatabase& operator=(const CDatabase&) = delete;
 
-    void AttachEventSink(EventRing* ring, platform::WindowHandle window);
+    // Where the listener hands new occurrences; nullptr drops them.
+    void AttachEventSink(IEventSink* sink);
 
     // Opens the main connection and attaches the database. False with the reason in
     // mainStream.errorText; the main socket is then closed.
@@ -87,7 +87,7 @@ public:
     bool SubscribeEvent(const AnsiString& eventName);
     bool UnsubscribeEvent(const AnsiString& eventName);
     bool CancelAllEvents();
-    // Hands a request's new occurrences to the host (with `lock` held).
+    // Hands a request's new occurrences to the event sink (with `lock` held).
     void DeliverFired(const EventRequest& request);
 
     // The main connection's last error, which the worker reports.
@@ -99,8 +99,7 @@ public:
     OwnedEvent listenerEvent;
     CListenerThread listenerThread;
     EventRequestTable eventRequests;
-    EventRing* eventRing = nullptr;
-    platform::WindowHandle mainWindow = nullptr;
+    IEventSink* eventSink = nullptr;
     platform::Lock lock;
     AnsiString serverVersion;
     int32_t databaseHandle = 0;
@@ -113,4 +112,7 @@ private:
     void HandleEventReport(const AnsiString& items, int32_t eventId);
     // Closes the auxiliary socket and stops the loop (under `lock`).
     void EndAuxiliary();
+    // Starts the listener thread with listenerEvent registered (not yet signalled),
+    // unless it runs already. False with the reason in mainStream.errorText.
+    bool EnsureListener();
 };

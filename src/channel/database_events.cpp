@@ -3,17 +3,35 @@
 // report's counts, queues the request again and hands new occurrences to the host.
 
 #include "channel/database.h"
-#include "host/event_ring.h"
+#include "messages/texts.h"
 #include "wire/protocol.h"
 #include "wire/response.h"
+
+bool CDatabase::EnsureListener() {
+    if (listenerThread.IsRunning()) {
+        return true;
+    }
+    if (listenerThread.Initialize() == ErrorKind::kNone &&
+        listenerThread.AddHandle(listenerEvent.Get(), &listener,
+                                 reinterpret_cast<intptr_t>(this)) == ErrorKind::kNone) {
+        return true;
+    }
+    listenerThread.Shutdown(kListenerShutdownLimitMs);
+    mainStream.Fail(ErrorKind::kSystem, msg::kListenerFailed);
+    return false;
+}
 
 bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
     EventRequest request;
     if (!request.AddEventName(eventName.CStr())) {
-        mainStream.errorText = "Not enough memory.";
+        mainStream.Fail(ErrorKind::kMemory, msg::kNotEnoughMemory);
         return false;
     }
-    bool resumeListener = false;
+    // The listener waits on listenerEvent before anything is queued, so that no
+    // request is ever queued that nobody would hear.
+    if (!EnsureListener()) {
+        return false;
+    }
     {
         platform::LockGuard guard(lock);
         if (!auxStream.IsOpen() || auxStream.Handle() == 0) {
@@ -21,19 +39,16 @@ bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
                 auxStream.Close();
                 return false;
             }
-            // A listener that runs already had its auxiliary connection ended by the
-            // server. The requests it served are queued again on the new connection,
-            // and the listener is set going again below, so none stays silently dead.
-            if (listenerThread.IsRunning()) {
-                resumeListener = true;
-                for (size_t i = 0; i < eventRequests.Size(); ++i) {
-                    QueueEvents(eventRequests.ValueAt(i));
-                }
+            // When the server ended an earlier auxiliary connection, the requests it
+            // served are queued again on the new one (the listener is set going again
+            // below), so none stays silently dead.
+            for (size_t i = 0; i < eventRequests.Size(); ++i) {
+                QueueEvents(eventRequests.ValueAt(i));
             }
         }
         request.eventId = ++nextEventId;
         if (!eventRequests.Add(request.eventId, request)) {
-            mainStream.errorText = "Not enough memory.";
+            mainStream.Fail(ErrorKind::kMemory, msg::kNotEnoughMemory);
             return false;
         }
         if (!QueueEvents(request)) {
@@ -43,13 +58,7 @@ bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
             return false;
         }
     }
-    if (!listenerThread.IsRunning()) {
-        listenerThread.Initialize();
-        listenerThread.AddHandle(listenerEvent.Get(), &listener, reinterpret_cast<intptr_t>(this));
-        platform::SignalEvent(listenerEvent.Get());
-    } else if (resumeListener) {
-        platform::SignalEvent(listenerEvent.Get());
-    }
+    platform::SignalEvent(listenerEvent.Get());
     return true;
 }
 
@@ -76,13 +85,12 @@ bool CDatabase::CancelAllEvents() {
 }
 
 void CDatabase::DeliverFired(const EventRequest& request) {
-    if (request.events.IsEmpty() || eventRing == nullptr) {
+    if (request.events.IsEmpty() || eventSink == nullptr) {
         return;
     }
     const EventEntry& entry = request.events[0];
     if (entry.firedCount > 0) {
-        const int32_t slot = eventRing->Put(entry.name, entry.firedCount);
-        platform::PostWindowMessage(mainWindow, WM_EVENT_FIRED, static_cast<uintptr_t>(slot), 0);
+        eventSink->EventFired(entry.name, entry.firedCount);
     }
 }
 

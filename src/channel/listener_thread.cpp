@@ -131,101 +131,101 @@ CListenerThread::~CListenerThread() {
     Shutdown(kListenerShutdownLimitMs);
 }
 
-int32_t CListenerThread::Initialize() {
+ErrorKind CListenerThread::Initialize() {
     if (shared_) {
-        return kListenerWrongState;  // started already and not shut down
+        return ErrorKind::kState;  // started already and not shut down
     }
     std::shared_ptr<SharedState> state;
     try {
         state = std::make_shared<SharedState>();
     } catch (const std::bad_alloc&) {
-        return kListenerOutOfMemory;
+        return ErrorKind::kMemory;
     }
     state->refreshDone = platform::NewEvent(false, false);
     state->threadEnded = platform::NewEvent(true, false);
     if (state->refreshDone == nullptr || state->threadEnded == nullptr) {
-        return kListenerPlatformFailure;  // the state closes what was made
+        return ErrorKind::kSystem;  // the state closes what was made
     }
     shared_ = state;
     exitCodeKnown_ = false;
 
-    int32_t result = kListenerOk;
+    ErrorKind result = ErrorKind::kNone;
     {
         platform::LockGuard guard(setLock_);
         // Neither registration refreshes: the thread does not exist yet.
         state->stopEvent = platform::NewEvent(false, false);
-        result = state->stopEvent == nullptr ? kListenerPlatformFailure
+        result = state->stopEvent == nullptr ? ErrorKind::kSystem
                                              : AppendRegistration(state->stopEvent, nullptr, 0);
-        if (result == kListenerOk) {
+        if (result == ErrorKind::kNone) {
             state->refreshEvent = platform::NewEvent(false, false);
             result = state->refreshEvent == nullptr
-                         ? kListenerPlatformFailure
+                         ? ErrorKind::kSystem
                          : AppendRegistration(state->refreshEvent, nullptr, 0);
         }
     }
-    if (result == kListenerOk) {
+    if (result == ErrorKind::kNone) {
         auto* threadReference = new (std::nothrow) std::shared_ptr<SharedState>(state);
         if (threadReference == nullptr) {
-            result = kListenerOutOfMemory;
+            result = ErrorKind::kMemory;
         } else {
             thread_ = platform::StartThread(ListenerThreadProc, threadReference, &threadId_);
             if (thread_ == nullptr) {
                 delete threadReference;
-                result = kListenerPlatformFailure;
+                result = ErrorKind::kSystem;
             }
         }
     }
-    if (result == kListenerOk) {
+    if (result == ErrorKind::kNone) {
         // The thread has copied the set and is about to wait on it.
         const platform::EventHandle answers[2] = {state->refreshDone, state->threadEnded};
         const int answer = platform::WaitForAnyEvent(answers, 2, platform::kInfinite);
         if (answer != 0) {
-            result = answer == 1 ? kListenerThreadEnded : kListenerPlatformFailure;
+            result = answer == 1 ? ErrorKind::kClosed : ErrorKind::kSystem;
         }
     }
-    if (result != kListenerOk) {
+    if (result != ErrorKind::kNone) {
         Shutdown(kListenerShutdownLimitMs);
     }
     return result;
 }
 
-int32_t CListenerThread::AddHandle(platform::EventHandle handle, EventListener* listener,
-                                   intptr_t parameter) {
+ErrorKind CListenerThread::AddHandle(platform::EventHandle handle, EventListener* listener,
+                                     intptr_t parameter) {
     if (handle == nullptr) {
-        return kListenerInvalidHandle;
+        return ErrorKind::kState;
     }
     platform::LockGuard guard(setLock_);
     if (thread_ == nullptr || !shared_) {
-        return kListenerWrongState;
+        return ErrorKind::kState;
     }
     // A handle may sit in the set once only: a wait on the same handle twice fails
     // on Windows, and that would end the thread.
     for (platform::EventHandle registered : shared_->waitHandles) {
         if (registered == handle) {
-            return kListenerInvalidHandle;
+            return ErrorKind::kState;
         }
     }
     return AppendRegistration(handle, listener, parameter);
 }
 
-int32_t CListenerThread::AppendRegistration(platform::EventHandle handle, EventListener* listener,
-                                            intptr_t parameter) {
+ErrorKind CListenerThread::AppendRegistration(platform::EventHandle handle, EventListener* listener,
+                                              intptr_t parameter) {
     SharedState& state = *shared_;
     if (state.waitHandles.Size() >= static_cast<size_t>(platform::kMaxWaitHandles)) {
-        return kListenerSetFull;
+        return ErrorKind::kState;
     }
     if (!state.waitHandles.Append(handle)) {
-        return kListenerOutOfMemory;
+        return ErrorKind::kMemory;
     }
     if (!state.clients.Append(ClientEntry{listener, parameter})) {
         state.waitHandles.RemoveLast();
-        return kListenerOutOfMemory;
+        return ErrorKind::kMemory;
     }
     if (state.waitHandles.Size() <= static_cast<size_t>(kFirstClientSlot)) {
-        return kListenerOk;
+        return ErrorKind::kNone;
     }
-    const int32_t result = Refresh();
-    if (result != kListenerOk) {
+    const ErrorKind result = Refresh();
+    if (result != ErrorKind::kNone) {
         // Nobody watches the new handle: leave the set as it was, and the handle
         // with the caller.
         state.waitHandles.RemoveLast();
@@ -234,28 +234,28 @@ int32_t CListenerThread::AppendRegistration(platform::EventHandle handle, EventL
     return result;
 }
 
-int32_t CListenerThread::Refresh() {
+ErrorKind CListenerThread::Refresh() {
     SharedState& state = *shared_;
     if (!platform::SignalEvent(state.refreshEvent)) {
-        return kListenerPlatformFailure;
+        return ErrorKind::kSystem;
     }
     // The thread answers once it is back at its wait with the new copy. A thread that
     // has ended answers nothing, and its end event says so instead.
     const platform::EventHandle answers[2] = {state.refreshDone, state.threadEnded};
     switch (platform::WaitForAnyEvent(answers, 2, platform::kInfinite)) {
         case 0:
-            return kListenerOk;
+            return ErrorKind::kNone;
         case 1:
-            return kListenerThreadEnded;
+            return ErrorKind::kClosed;
         default:
-            return kListenerPlatformFailure;
+            return ErrorKind::kSystem;
     }
 }
 
-int32_t CListenerThread::RemoveHandle(platform::EventHandle handle) {
+ErrorKind CListenerThread::RemoveHandle(platform::EventHandle handle) {
     platform::LockGuard guard(setLock_);
     if (!shared_ || handle == nullptr) {
-        return kListenerNotRegistered;
+        return ErrorKind::kState;
     }
     SharedState& state = *shared_;
     // The stop and refresh events cannot be unregistered.
@@ -264,17 +264,17 @@ int32_t CListenerThread::RemoveHandle(platform::EventHandle handle) {
         ++slot;
     }
     if (slot >= state.waitHandles.Size()) {
-        return kListenerNotRegistered;
+        return ErrorKind::kState;
     }
     const ClientEntry client = state.clients[slot];
     state.waitHandles.RemoveAt(slot);
     state.clients.RemoveAt(slot);
 
-    int32_t result = thread_ != nullptr ? Refresh() : kListenerOk;
-    if (result == kListenerThreadEnded) {
-        result = kListenerOk;  // no thread waits on the handle any more
+    ErrorKind result = thread_ != nullptr ? Refresh() : ErrorKind::kNone;
+    if (result == ErrorKind::kClosed) {
+        result = ErrorKind::kNone;  // no thread waits on the handle any more
     }
-    if (result != kListenerOk) {
+    if (result != ErrorKind::kNone) {
         // The thread may still wait on the handle: it stays registered (at the end
         // of the set; the arrays have room, as one slot was just freed) and is handed
         // back by Shutdown once the thread has ended.
@@ -283,7 +283,7 @@ int32_t CListenerThread::RemoveHandle(platform::EventHandle handle) {
         return result;
     }
     ReleaseRegistration(handle, client.listener);
-    return kListenerOk;
+    return ErrorKind::kNone;
 }
 
 void CListenerThread::ReleaseRegistration(platform::EventHandle handle, EventListener* listener) {
@@ -292,12 +292,12 @@ void CListenerThread::ReleaseRegistration(platform::EventHandle handle, EventLis
     }
 }
 
-int32_t CListenerThread::Shutdown(uint32_t limitMs) {
+ErrorKind CListenerThread::Shutdown(uint32_t limitMs) {
     if (!shared_) {
-        return kListenerOk;  // never initialised, or shut down already
+        return ErrorKind::kNone;  // never initialised, or shut down already
     }
     std::shared_ptr<SharedState> state = std::move(shared_);
-    int32_t result = kListenerOk;
+    ErrorKind result = ErrorKind::kNone;
     if (thread_ != nullptr) {
         state->stopping.store(true, std::memory_order_release);
         platform::SignalEvent(state->stopEvent);
@@ -305,7 +305,7 @@ int32_t CListenerThread::Shutdown(uint32_t limitMs) {
         if (ended == 0) {
             exitCodeKnown_ = platform::GetThreadExitCode(thread_, &exitCode_);
         } else {
-            result = ended == platform::kWaitTimeout ? kListenerTimeout : kListenerPlatformFailure;
+            result = ended == platform::kWaitTimeout ? ErrorKind::kTimeout : ErrorKind::kSystem;
         }
     }
     {

@@ -23,20 +23,18 @@
 #include <cstdint>
 #include <memory>
 
+#include "messages/error.h"
 #include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/thread.h"
 
-// Results of the CListenerThread operations.
-constexpr int32_t kListenerOk = 0;
-constexpr int32_t kListenerSetFull = -1;          // 64 handles are registered already
-constexpr int32_t kListenerOutOfMemory = -2;      // the set could not grow
-constexpr int32_t kListenerNotRegistered = -3;    // RemoveHandle of an unknown handle
-constexpr int32_t kListenerPlatformFailure = -4;  // an event or the thread failed
-constexpr int32_t kListenerTimeout = -5;          // the thread did not end in time
-constexpr int32_t kListenerWrongState = -6;       // no thread, or Initialize a second time
-constexpr int32_t kListenerThreadEnded = -7;      // the thread ended early (Run threw)
-constexpr int32_t kListenerInvalidHandle = -8;    // a null or already registered handle
+// The CListenerThread operations report kNone on success, otherwise:
+//   kState    no thread, Initialize a second time, the set is full (64 handles), or a
+//             null, unknown or already registered handle
+//   kClosed   the thread ended early (Run threw, or its wait failed)
+//   kMemory   the set could not grow
+//   kSystem   an event or the thread could not be made, or a wait failed
+//   kTimeout  the thread did not end within the limit
 
 // The limit that the library gives a listener thread to end.
 constexpr uint32_t kListenerShutdownLimitMs = 10000;
@@ -66,26 +64,26 @@ public:
 
     // Creates the stop and refresh events, starts the thread and returns once it
     // waits on its set. On failure everything made so far is released again and
-    // the object stays unusable for AddHandle. kListenerWrongState when a thread
+    // the object stays unusable for AddHandle. kState when a thread
     // was started already and not shut down.
-    int32_t Initialize();
+    ErrorKind Initialize();
 
     // Registers `handle` with `listener` (may be null) and `parameter`. Fails and
     // changes nothing when no thread runs, the set is full, memory runs out, the
     // handle is null or already registered, or the thread has ended.
-    int32_t AddHandle(platform::EventHandle handle, EventListener* listener, intptr_t parameter);
+    ErrorKind AddHandle(platform::EventHandle handle, EventListener* listener, intptr_t parameter);
 
     // Unregisters `handle` and hands it back: ReleaseHandle of its listener, and the
     // handle is closed when there is none or ReleaseHandle returns a negative code.
     // When the thread has ended already the handle is unregistered and handed back
     // all the same, with success.
-    int32_t RemoveHandle(platform::EventHandle handle);
+    ErrorKind RemoveHandle(platform::EventHandle handle);
 
     // Stops the thread, waiting up to `limitMs`, then hands back every registration
     // and releases the thread handle. Never ends the thread forcibly: one that is
-    // still inside Run at the limit is left to end by itself (kListenerTimeout).
+    // still inside Run at the limit is left to end by itself (kTimeout).
     // Success when the thread ended within the limit or none was started.
-    int32_t Shutdown(uint32_t limitMs);
+    ErrorKind Shutdown(uint32_t limitMs);
 
     // True while a thread handle is held: from a successful Initialize to Shutdown,
     // including after the thread ended early.
@@ -104,9 +102,9 @@ public:
     struct SharedState;
 
 private:
-    int32_t AppendRegistration(platform::EventHandle handle, EventListener* listener,
-                               intptr_t parameter);
-    int32_t Refresh();
+    ErrorKind AppendRegistration(platform::EventHandle handle, EventListener* listener,
+                                 intptr_t parameter);
+    ErrorKind Refresh();
     void ReleaseRegistration(platform::EventHandle handle, EventListener* listener);
 
     platform::ThreadHandle thread_ = nullptr;

@@ -8,7 +8,7 @@
 // resolution, slot reuse, messages) can be exercised without a server. The library
 // runs it with CDatabase. A Database provides:
 //   static std::unique_ptr<Database> Create();          // nullptr when it cannot be made
-//   void AttachEventSink(EventRing*, platform::WindowHandle);
+//   void AttachEventSink(IEventSink*);
 //   bool ConnectDatabase(host, port, database, user, password);
 //   bool IsConnected() const;
 //   bool Disconnect();
@@ -20,35 +20,24 @@
 #include <memory>
 
 #include "channel/connection_pool.h"
+#include "channel/event_sink.h"
 #include "channel/request_block.h"
 #include "common/ansi_string.h"
+#include "messages/texts.h"
 #include "platform/event.h"
-#include "platform/window.h"
-
-class EventRing;
 
 // Everything the worker thread needs, owned by the library for the thread's life.
 struct WorkerContext {
     RequestBlock* block = nullptr;
     platform::EventHandle requestEvent = nullptr;
     platform::EventHandle replyEvent = nullptr;
-    EventRing* ring = nullptr;
-    platform::WindowHandle mainWindow = nullptr;
+    IEventSink* sink = nullptr;
 };
-
-constexpr const char* kMsgWrongHandle = "The connection handle is wrong.";
-constexpr const char* kMsgNoConnection = "There is no connection to database.";
-constexpr const char* kMsgAlreadyDisconnected = "Database already disconnected.";
-constexpr const char* kMsgCannotCreate = "Cannot create database object.";
-constexpr const char* kMsgCannotAddToPool = "Cannot add the database to the pool.";
-// A request that failed in a way no other message covers (memory ran out part-way).
-constexpr const char* kMsgRequestFailed = "The request failed: not enough memory.";
 
 template <class Database>
 class RequestWorker {
 public:
-    RequestWorker(RequestBlock& block, EventRing* ring, platform::WindowHandle mainWindow)
-        : block_(block), ring_(ring), mainWindow_(mainWindow) {}
+    RequestWorker(RequestBlock& block, IEventSink* sink) : block_(block), sink_(sink) {}
     ~RequestWorker() { CloseDown(); }
     RequestWorker(const RequestWorker&) = delete;
     RequestWorker& operator=(const RequestWorker&) = delete;
@@ -94,7 +83,7 @@ private:
     Database* Resolve(int32_t index, const char* notConnectedMessage) {
         Database* database = pool_.Slot(index);
         if (database == nullptr) {
-            CopyToField(block_.text, kMsgWrongHandle);
+            CopyToField(block_.text, msg::kWrongHandle);
             return nullptr;
         }
         if (!database->IsConnected()) {
@@ -105,7 +94,7 @@ private:
     }
 
     void ServeSubscription(int32_t index) {
-        Database* database = Resolve(index, kMsgNoConnection);
+        Database* database = Resolve(index, msg::kNoConnection);
         if (database == nullptr) {
             return;
         }
@@ -122,10 +111,10 @@ private:
     void ServeConnect() {
         std::unique_ptr<Database> database = Database::Create();
         if (!database) {
-            CopyToField(block_.text, kMsgCannotCreate);
+            CopyToField(block_.text, msg::kCannotCreate);
             return;
         }
-        database->AttachEventSink(ring_, mainWindow_);
+        database->AttachEventSink(sink_);
         if (!database->ConnectDatabase(AnsiString(block_.text), block_.port,
                                        AnsiString(block_.database), AnsiString(block_.user),
                                        AnsiString(block_.password))) {
@@ -135,7 +124,7 @@ private:
         }
         const int32_t handle = pool_.Place(database);
         if (handle < 0) {
-            CopyToField(block_.text, kMsgCannotAddToPool);
+            CopyToField(block_.text, msg::kCannotAddToPool);
             database->Disconnect();
             return;
         }
@@ -143,7 +132,7 @@ private:
     }
 
     void ServeDisconnect(int32_t index) {
-        Database* database = Resolve(index, kMsgAlreadyDisconnected);
+        Database* database = Resolve(index, msg::kAlreadyDisconnected);
         if (database == nullptr) {
             return;
         }
@@ -153,8 +142,7 @@ private:
     }
 
     RequestBlock& block_;
-    EventRing* ring_;
-    platform::WindowHandle mainWindow_;
+    IEventSink* sink_;
     ConnectionPool<Database> pool_;
 };
 
@@ -162,7 +150,7 @@ private:
 // failed wait; then closes every connection and replies once more.
 template <class Database>
 uint32_t RunWorkerLoop(WorkerContext& context) {
-    RequestWorker<Database> worker(*context.block, context.ring, context.mainWindow);
+    RequestWorker<Database> worker(*context.block, context.sink);
     while (platform::WaitForEvent(context.requestEvent, platform::kInfinite) == 0) {
         if (context.block->command == REQ_QUIT) {
             break;
@@ -170,9 +158,10 @@ uint32_t RunWorkerLoop(WorkerContext& context) {
         try {
             worker.Serve();
         } catch (...) {
-            // Nothing may leave the thread, and the front end must get its reply.
+            // Nothing may leave the thread, and the front end must get its reply. What
+            // can throw here is running out of memory part-way.
             context.block->handle = -1;
-            CopyToField(context.block->text, kMsgRequestFailed);
+            CopyToField(context.block->text, msg::kRequestFailed);
         }
         platform::SignalEvent(context.replyEvent);
     }

@@ -6,6 +6,7 @@
 #include "host/host_api.h"
 #include "host/host_functions.h"
 #include "host/library.h"
+#include "messages/texts.h"
 #include "platform/text.h"
 
 namespace {
@@ -23,7 +24,7 @@ constexpr size_t kMaxPassword = 64;
 
 void RequireReady() {
     if (!Library().ready) {
-        host::HostRaiseError(kMsgNotInitialized);
+        host::HostRaiseError(msg::kNotInitialized);
     }
 }
 
@@ -82,37 +83,37 @@ int32_t ParsePortText(const AnsiString& text) {
 void SendConnectRequest(const AnsiString& host, AnsiString database, const AnsiString& user,
                         const AnsiString& password) {
     if (host.IsEmpty()) {
-        host::HostRaiseError("Host name is empty.");
+        host::HostRaiseError(msg::kHostNameEmpty);
     }
     if (host.Length() > kMaxHost) {
-        RaiseWithLimit("Host name is too long. %d chars is max.", kMaxHost);
+        RaiseWithLimit(msg::kHostNameTooLong, kMaxHost);
     }
     if (database.IsEmpty()) {
-        host::HostRaiseError("Database name is empty.");
+        host::HostRaiseError(msg::kDatabaseNameEmpty);
     }
     // A path of the form \\server\path loses its server part; the host argument
     // names the server.
     if (database.Length() >= 2 && database[0] == '\\' && database[1] == '\\') {
         if (database.Length() < 3) {
-            host::HostRaiseError("Wrong database name.");
+            host::HostRaiseError(msg::kWrongDatabaseName);
         }
         const std::ptrdiff_t slash = platform::FindText(database.CStr() + 3, "\\");
         if (slash < 0) {
-            host::HostRaiseError("Wrong database name.");
+            host::HostRaiseError(msg::kWrongDatabaseName);
         }
         database = AnsiString(database.CStr() + 3 + slash + 1);
         if (database.IsEmpty()) {
-            host::HostRaiseError("Database name is empty.");
+            host::HostRaiseError(msg::kDatabaseNameEmpty);
         }
     }
     if (database.Length() > kMaxDatabase) {
-        RaiseWithLimit("Database name is too long. %d chars is max.", kMaxDatabase);
+        RaiseWithLimit(msg::kDatabaseNameTooLong, kMaxDatabase);
     }
     if (user.Length() > kMaxUser) {
-        RaiseWithLimit("User name is too long. %d chars is max.", kMaxUser);
+        RaiseWithLimit(msg::kUserNameTooLong, kMaxUser);
     }
     if (password.Length() > kMaxPassword) {
-        RaiseWithLimit("Password is too long. %d chars is max.", kMaxPassword);
+        RaiseWithLimit(msg::kPasswordTooLong, kMaxPassword);
     }
     RequestBlock& request = Library().request;
     request.command = REQ_CONNECT;
@@ -143,14 +144,14 @@ void VARNEL_CDECL VN_STRINGCONNECT(hostabi::ParamBlock* params) {
     RequireReady();
     AnsiString database, server, user, password, port;
     if (!FindConnectionValue(connection, "database=", &database)) {
-        host::HostRaiseError("Database name is not found.");
+        host::HostRaiseError(msg::kDatabaseNameNotFound);
     }
     if (!FindConnectionValue(connection, "server=", &server)) {
-        host::HostRaiseError("Server name is not found.");
+        host::HostRaiseError(msg::kServerNameNotFound);
     }
     if (!FindConnectionValue(connection, "uid=", &user) &&
         !FindConnectionValue(connection, "user=", &user)) {
-        host::HostRaiseError("User name is not found.");
+        host::HostRaiseError(msg::kUserNameNotFound);
     }
     if (!FindConnectionValue(connection, "password=", &password)) {
         FindConnectionValue(connection, "pwd=", &password);

@@ -7,6 +7,7 @@
 #include "host/host_abi.h"
 #include "host/host_api.h"
 #include "host/host_functions.h"
+#include "messages/texts.h"
 
 namespace {
 
@@ -49,10 +50,10 @@ void Call(hostabi::DispatchRequest* request) {
     } catch (const host::HostErrorRaised&) {
         request->status = hostabi::kStatusRaised;
     } catch (const std::bad_alloc&) {
-        host::ReportHostError("Not enough memory.");
+        host::ReportHostError(msg::kNotEnoughMemory);
         request->status = hostabi::kStatusRaised;
     } catch (...) {
-        host::ReportHostError("The library failed unexpectedly.");
+        host::ReportHostError(msg::kLibraryFailed);
         request->status = hostabi::kStatusRaised;
     }
 }

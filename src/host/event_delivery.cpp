@@ -7,6 +7,14 @@
 #include "host/library.h"
 #include "platform/text.h"
 
+void HostEventSink::EventFired(const AnsiString& eventName, int32_t count) {
+    if (ring_ == nullptr) {
+        return;
+    }
+    const int32_t slot = ring_->Put(eventName, count);
+    platform::PostWindowMessage(window_, WM_EVENT_FIRED, static_cast<uintptr_t>(slot), 0);
+}
+
 bool BuildSubscriberCommand(const AnsiString& commandTemplate, const AnsiString& eventName,
                             const char* countText, AnsiString* command) {
     const std::ptrdiff_t at = platform::FindText(commandTemplate.CStr(), kMsgKeyword);
@@ -57,6 +65,5 @@ intptr_t VARNEL_STDCALL LibraryWindowProc(platform::WindowHandle window, uint32_
         }
         return 0;
     }
-    return platform::CallWindowProcedure(state.previousWindowProc, window, message, wParam,
-                                         lParam);
+    return platform::CallWindowProcedure(state.previousWindowProc, window, message, wParam, lParam);
 }

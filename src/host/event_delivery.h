@@ -5,9 +5,26 @@
 
 #include <cstdint>
 
+#include "channel/event_sink.h"
 #include "common/ansi_string.h"
+#include "host/event_ring.h"
 #include "platform/abi.h"
 #include "platform/window.h"
+
+// The connections' event sink: a firing goes into the ring, and WM_EVENT_FIRED with
+// its slot is posted to the host's main window. Never waits for the host.
+class HostEventSink : public IEventSink {
+public:
+    void Bind(EventRing* ring, platform::WindowHandle window) {
+        ring_ = ring;
+        window_ = window;
+    }
+    void EventFired(const AnsiString& eventName, int32_t count) override;
+
+private:
+    EventRing* ring_ = nullptr;
+    platform::WindowHandle window_ = nullptr;
+};
 
 constexpr const char* kMsgKeyword = "<Msg>";
 

@@ -46,10 +46,11 @@ void VarnelInit() {
         return;
     }
 
-    state.workerContext = WorkerContext{&state.request, state.requestEvent, state.replyEvent,
-                                        &state.eventRing, state.mainWindow};
-    state.workerThread = platform::StartThread(g_workerProc, &state.workerContext,
-                                               &state.workerThreadId);
+    state.eventSink.Bind(&state.eventRing, state.mainWindow);
+    state.workerContext =
+        WorkerContext{&state.request, state.requestEvent, state.replyEvent, &state.eventSink};
+    state.workerThread =
+        platform::StartThread(g_workerProc, &state.workerContext, &state.workerThreadId);
     if (state.workerThread == nullptr) {
         CloseEverything(state);
         return;

@@ -7,6 +7,7 @@
 
 #include "channel/request_block.h"
 #include "channel/worker.h"
+#include "host/event_delivery.h"
 #include "host/event_ring.h"
 #include "host/subscription_table.h"
 #include "platform/event.h"
@@ -26,14 +27,12 @@ struct LibraryState {
     RequestBlock request;
     WorkerContext workerContext;
     EventRing eventRing;
+    HostEventSink eventSink;
     SubscriptionTable subscriptions;
 };
 
 // The one state of the loaded library.
 LibraryState& Library();
-
-// Raised by every host function while the library could not start.
-constexpr const char* kMsgNotInitialized = "The library is not initialized.";
 
 void VarnelInit();
 void VarnelExit();

@@ -5,6 +5,7 @@
 #include "host/host_api.h"
 #include "host/host_functions.h"
 #include "host/library.h"
+#include "messages/texts.h"
 #include "platform/text.h"
 
 namespace {
@@ -20,16 +21,16 @@ constexpr size_t kMaxTemplate = 64;
 
 void CheckEventName(const AnsiString& name) {
     if (name.IsEmpty()) {
-        host::HostRaiseError("Event name is empty.");
+        host::HostRaiseError(msg::kEventNameEmpty);
     }
     if (name.Length() > kMaxEventName) {
-        RaiseFormatted("Event name is too long. %d chars is max.", static_cast<int>(kMaxEventName));
+        RaiseFormatted(msg::kEventNameTooLong, static_cast<int>(kMaxEventName));
     }
 }
 
 void RequireReady() {
     if (!Library().ready) {
-        host::HostRaiseError(kMsgNotInitialized);
+        host::HostRaiseError(msg::kNotInitialized);
     }
 }
 
@@ -53,11 +54,11 @@ void VARNEL_CDECL VN_SUBSCRIBE(hostabi::ParamBlock* params) {
     RequireReady();
     CheckEventName(name);
     if (commandTemplate.Length() > kMaxTemplate) {
-        RaiseFormatted("Function name is too long. %d chars is max.", static_cast<int>(kMaxTemplate));
+        RaiseFormatted(msg::kTemplateTooLong, static_cast<int>(kMaxTemplate));
     }
     if (platform::FindText(commandTemplate.CStr(), kMsgKeyword) < 0) {
         char message[128];
-        std::snprintf(message, sizeof message, "Function does not have %s keyword.", kMsgKeyword);
+        std::snprintf(message, sizeof message, msg::kTemplateWithoutKeyword, kMsgKeyword);
         host::HostRaiseError(message);
     }
     CopyToField(request.text, name.CStr());

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "wire/protocol.h"
+#include "messages/error_codes.h"
+#include "messages/texts.h"
 
 namespace {
 
@@ -27,9 +28,24 @@ AnsiString MessageForCode(int32_t code) {
             return AnsiString(entry.text);
         }
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "No message for error code %ld found.",
-                  static_cast<long>(code));
+    return FormatText(msg::kNoMessageForCode, static_cast<long>(code));
+}
+
+AnsiString FormatText(const char* format, long value) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, value);
+    return AnsiString(text);
+}
+
+AnsiString FormatText(const char* format, unsigned long value, long limit) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, value, limit);
+    return AnsiString(text);
+}
+
+AnsiString FormatText(const char* format, const char* value) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, value);
     return AnsiString(text);
 }
 

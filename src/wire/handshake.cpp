@@ -1,5 +1,6 @@
 #include "wire/handshake.h"
 
+#include "messages/texts.h"
 #include "platform/names.h"
 #include "wire/param_block.h"
 #include "wire/protocol.h"
@@ -29,13 +30,13 @@ bool Handshake(CWireStream& stream, const AnsiString& databasePath) {
     char host[kNameBufferSize];
     uint32_t hostSize = kNameBufferSize;
     if (!platform::GetComputerNameText(host, &hostSize)) {
-        stream.errorText = "Unable to get a host name.";
+        stream.Fail(ErrorKind::kSystem, msg::kNoComputerName);
         return false;
     }
     char user[kNameBufferSize];
     uint32_t userSize = kNameBufferSize;
     if (!platform::GetUserNameText(user, &userSize)) {
-        stream.errorText = "Unable to get a user name.";
+        stream.Fail(ErrorKind::kSystem, msg::kNoUserName);
         return false;
     }
 
@@ -68,6 +69,8 @@ bool Handshake(CWireStream& stream, const AnsiString& databasePath) {
             return true;
         }
     }
-    stream.errorText = "Unable to get response.";
+    // Whatever went wrong (a refusal, a closed connection), the user reads the same.
+    stream.Fail(stream.IsBroken() ? stream.errorKind : ErrorKind::kProtocol,
+                msg::kUnableToGetResponse);
     return false;
 }

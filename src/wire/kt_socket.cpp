@@ -15,15 +15,17 @@ uint16_t ToNetworkOrder(uint16_t value) {
 
 }  // namespace
 
-CKtSocket::CKtSocket() : handle_(platform::kInvalidSocket), address_(), uses_() {
-    if (!platform::StartSocketService()) {
-        throw CKtSocketException{AnsiString("WSAStartup() function is failed")};
-    }
-}
+CKtSocket::CKtSocket()
+    : serviceStarted_(platform::StartSocketService()),
+      handle_(platform::kInvalidSocket),
+      address_(),
+      uses_() {}
 
 CKtSocket::~CKtSocket() {
     CloseGraceful();
-    platform::StopSocketService();
+    if (serviceStarted_) {
+        platform::StopSocketService();
+    }
 }
 
 platform::SocketHandle CKtSocket::Handle() const {
@@ -33,6 +35,9 @@ platform::SocketHandle CKtSocket::Handle() const {
 
 bool CKtSocket::Create() {
     CloseAbrupt();
+    if (!serviceStarted_) {
+        return false;
+    }
     platform::SocketHandle handle = platform::CreateTcpSocket();
     if (handle == platform::kInvalidSocket) {
         return false;

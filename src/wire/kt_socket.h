@@ -16,14 +16,9 @@
 #include "platform/lock.h"
 #include "platform/socket.h"
 
-// Thrown when the socket service cannot be started.
-struct CKtSocketException {
-    AnsiString message;
-};
-
 class CKtSocket {
 public:
-    // Starts the socket service; throws CKtSocketException when it cannot.
+    // Starts the socket service; see ServiceStarted.
     CKtSocket();
     // Graceful close when a socket is open, then the service is released.
     ~CKtSocket();
@@ -33,6 +28,8 @@ public:
     // The socket handle; platform::kInvalidSocket (-1) when closed.
     platform::SocketHandle Handle() const;
     bool IsOpen() const { return Handle() != platform::kInvalidSocket; }
+    // False when the socket service could not be started: no socket can be made.
+    bool ServiceStarted() const { return serviceStarted_; }
     const platform::SocketAddressV4& Address() const { return address_; }
 
     // Creates a new socket, closing an open one abruptly first. False when the
@@ -74,6 +71,7 @@ private:
     platform::SocketHandle Acquire();
     void Release(platform::SocketHandle handle);
 
+    bool serviceStarted_;
     platform::SocketHandle handle_;
     platform::SocketAddressV4 address_;
     mutable platform::Lock lock_;

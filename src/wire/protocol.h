@@ -1,9 +1,11 @@
 #pragma once
 // Firebird remote protocol constants under Firebird's own names: operation codes,
-// the connect packet's values, status-vector argument kinds, parameter-block and
-// information items, and the error codes that have messages of their own.
+// the connect packet's values, parameter-block and information items (the
+// status-vector kinds and error codes come from messages/).
 
 #include <cstdint>
+
+#include "messages/error_codes.h"
 
 // Operation codes (the first word of every packet).
 constexpr int32_t op_void = 0;
@@ -39,16 +41,6 @@ constexpr uint8_t CNCT_user_verification = 6;
 // op_connect_request.
 constexpr int32_t P_REQ_async = 1;
 
-// Status-vector argument kinds.
-constexpr int32_t isc_arg_end = 0;
-constexpr int32_t isc_arg_gds = 1;
-constexpr int32_t isc_arg_string = 2;
-constexpr int32_t isc_arg_cstring = 3;
-constexpr int32_t isc_arg_number = 4;
-constexpr int32_t isc_arg_interpreted = 5;
-constexpr int32_t isc_arg_warning = 18;
-constexpr int32_t isc_arg_sql_state = 19;
-
 // Database parameter block items.
 constexpr uint8_t isc_dpb_version1 = 1;
 constexpr uint8_t isc_dpb_user_name = 28;
@@ -64,8 +56,3 @@ constexpr uint8_t EPB_version1 = 1;
 // Database information items.
 constexpr uint8_t isc_info_end = 1;
 constexpr uint8_t isc_info_isc_version = 12;
-
-// Error codes with a message text of their own.
-constexpr int32_t isc_io_error = 335544344;
-constexpr int32_t isc_login = 335544472;
-constexpr int32_t isc_io_open_err = 335544734;

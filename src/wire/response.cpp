@@ -1,8 +1,6 @@
 #include "wire/response.h"
 
-#include <cstdio>
-
-#include "messages/messages.h"
+#include "messages/texts.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -10,10 +8,7 @@ namespace {
 // A vector this long is out of step with the stream or hostile: nothing more of the
 // stream can be trusted.
 void RefuseVector(CWireStream& stream) {
-    char text[80];
-    std::snprintf(text, sizeof text, "The server sent a status vector of more than %d arguments.",
-                  kMaxStatusArguments);
-    stream.Break(AnsiString(text));
+    stream.Break(ErrorKind::kProtocol, FormatText(msg::kStatusVectorTooLong, kMaxStatusArguments));
 }
 
 }  // namespace
@@ -76,7 +71,7 @@ bool ReadResponse(CWireStream& stream, CResponse& response) {
                 return false;
             }
             if (!response.statusItems.IsEmpty()) {
-                stream.errorText = response.message;
+                stream.Fail(ErrorKind::kServer, response.message);
                 return false;
             }
             return true;

@@ -6,23 +6,8 @@
 
 #include "common/ansi_string.h"
 #include "common/grow_array.h"
+#include "messages/messages.h"
 #include "wire/wire_stream.h"
-
-// One argument of a status vector.
-struct CStatusItem {
-    AnsiString message;  // empty for items read from the wire; see ErrorTextFromStatus
-    int32_t kind = 0;    // isc_arg_gds, isc_arg_string, ...
-    int32_t number = 0;  // the error code or numeric argument; 0 for string kinds
-    AnsiString text;     // the string of string kinds
-};
-
-// What a status vector becomes. errorCode and messageText are set by
-// ErrorTextFromStatus when there are items.
-struct CStatus {
-    int32_t errorCode = 0;
-    AnsiString messageText;
-    GrowArray<CStatusItem> items;
-};
 
 struct CResponse {
     int32_t objectHandle = 0;  // p_resp_object

@@ -1,24 +1,18 @@
 #include "wire/wire_stream.h"
 
-#include <cstdio>
-
+#include "messages/messages.h"
+#include "messages/texts.h"
 #include "wire/protocol.h"
 
 namespace {
-
-const char kClosedText[] = "Connection closed by the server.";
-const char kReceiveFailedText[] = "Unable to receive data from the server.";
-const char kSendFailedText[] = "Unable to send data to the server.";
 
 int32_t PaddingOf(int32_t n) {
     return (4 - (n & 3)) & 3;
 }
 
 AnsiString LengthRefused(uint32_t length, int32_t limit) {
-    char text[96];
-    std::snprintf(text, sizeof text, "The server sent a length of %lu; at most %ld is accepted.",
-                  static_cast<unsigned long>(length), static_cast<long>(limit));
-    return AnsiString(text);
+    return FormatText(msg::kLengthRefused, static_cast<unsigned long>(length),
+                      static_cast<long>(limit));
 }
 
 }  // namespace
@@ -35,19 +29,23 @@ CWireStream::CWireStream(IWireTransport* transport)
 bool CWireStream::Open(const AnsiString& host, uint32_t port) {
     output_.clear();
     broken_ = false;
+    if (!socket.ServiceStarted()) {
+        Fail(ErrorKind::kSystem, msg::kSocketServiceFailed);
+        return false;
+    }
     if (!socket.Create()) {
-        errorText = "Socket() function is failed.";
+        Fail(ErrorKind::kSystem, msg::kSocketFailed);
         return false;
     }
     uint32_t address = 0;
     socket.SetAddress(0, static_cast<uint16_t>(port & 0xFFFFu));
     if (!platform::ResolveIPv4(host.CStr(), &address)) {
-        errorText = "Unable to solve the address.";
+        Fail(ErrorKind::kIo, msg::kCannotResolve);
         return false;
     }
     socket.SetAddress(address, static_cast<uint16_t>(port & 0xFFFFu));
     if (!socket.Connect()) {
-        errorText = "Unable to connect.";
+        Fail(ErrorKind::kIo, msg::kCannotConnect);
         return false;
     }
     return true;
@@ -90,7 +88,7 @@ bool CWireStream::Flush() {
         int sent = transport_->Send(output_.data() + done, chunk);
         if (sent <= 0) {
             output_.clear();
-            Break(kSendFailedText);
+            Break(ErrorKind::kIo, msg::kSendFailed);
             return false;
         }
         done += static_cast<size_t>(sent);
@@ -99,10 +97,15 @@ bool CWireStream::Flush() {
     return true;
 }
 
-void CWireStream::Break(const AnsiString& message) {
+void CWireStream::Fail(ErrorKind kind, const AnsiString& text) {
+    errorKind = kind;
+    errorText = text;
+}
+
+void CWireStream::Break(ErrorKind kind, const AnsiString& text) {
     if (!broken_) {
         broken_ = true;
-        errorText = message;
+        Fail(kind, text);
     }
 }
 
@@ -118,7 +121,11 @@ bool CWireStream::ReceiveAll(void* target, int32_t n) {
     while (done < n) {
         int received = transport_->Receive(at + done, n - done);
         if (received <= 0) {
-            Break(received == 0 ? kClosedText : kReceiveFailedText);
+            if (received == 0) {
+                Break(ErrorKind::kClosed, msg::kClosedByServer);
+            } else {
+                Break(ErrorKind::kIo, msg::kReceiveFailed);
+            }
             return false;
         }
         done += received;
@@ -169,7 +176,7 @@ void CWireStream::ReadOpaque(AnsiString& target) {
     }
     // Also refuses what would be a negative length as a signed word.
     if (length > static_cast<uint32_t>(kMaxOpaqueLength)) {
-        Break(LengthRefused(length, kMaxOpaqueLength));
+        Break(ErrorKind::kProtocol, LengthRefused(length, kMaxOpaqueLength));
         return;
     }
     target.SetLength(length);
@@ -181,15 +188,13 @@ void CWireStream::ReadOpaque(AnsiString& target) {
 
 void CWireStream::ReadOpaque(AnsiString& target, int32_t n) {
     if (n < 0) {
-        char text[64];
-        std::snprintf(text, sizeof text, "The server sent an invalid length of %ld.",
-                      static_cast<long>(n));
-        Break(AnsiString(text));
+        Break(ErrorKind::kProtocol, FormatText(msg::kInvalidLength, static_cast<long>(n)));
         target.Clear();
         return;
     }
     if (n > kMaxStatusStringLength) {
-        Break(LengthRefused(static_cast<uint32_t>(n), kMaxStatusStringLength));
+        Break(ErrorKind::kProtocol,
+              LengthRefused(static_cast<uint32_t>(n), kMaxStatusStringLength));
         target.Clear();
         return;
     }

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "common/ansi_string.h"
+#include "messages/error.h"
 #include "platform/socket.h"
 #include "wire/kt_socket.h"
 
@@ -48,8 +49,10 @@ public:
     // An operation code read and not yet consumed; -1 when there is none.
     int32_t pendingOperation;
     CKtSocket socket;
-    // The last error of this connection, in the words reported to the user.
+    // The last error of this connection, in the words reported to the user, and its
+    // kind. Both are set by Fail (or Break) only.
     AnsiString errorText;
+    ErrorKind errorKind = ErrorKind::kNone;
 
     // Connects to host (name or dotted IPv4 address) on the low 16 bits of port.
     // False with errorText set; the socket then stays open until Close.
@@ -91,9 +94,12 @@ public:
 
     // True once the connection closed, failed or sent something out of bounds.
     bool IsBroken() const { return broken_; }
-    // Breaks the stream with message in errorText, for a protocol violation that a
-    // reader above the XDR items finds. Does nothing on a stream already broken.
-    void Break(const AnsiString& message);
+    // Records a failure of this connection: its kind and the text the user sees.
+    void Fail(ErrorKind kind, const AnsiString& text);
+    // Fails and breaks the stream, for a fault after which nothing more of it can be
+    // read in step (a protocol violation that a reader above the XDR items finds).
+    // Does nothing on a stream already broken.
+    void Break(ErrorKind kind, const AnsiString& text);
 
     // The largest counted string accepted from the server (response data, event
     // parameter blocks), and the largest status-vector text.

@@ -8,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "host/event_ring.h"
-
 namespace {
 
 // What happened to the scripted connections, in order.
@@ -33,7 +31,7 @@ public:
         return std::unique_ptr<FakeDatabase>(new FakeDatabase(++serial_));
     }
     ~FakeDatabase() { g_log.push_back("destroy " + std::to_string(id_)); }
-    void AttachEventSink(EventRing* ring, platform::WindowHandle) { ring_ = ring; }
+    void AttachEventSink(IEventSink* sink) { sink_ = sink; }
     bool ConnectDatabase(const AnsiString& host, int32_t port, const AnsiString& database,
                          const AnsiString&, const AnsiString&) {
         g_log.push_back("connect " + std::to_string(id_) + " " + host.Bytes() + ":" +
@@ -68,7 +66,7 @@ private:
     int id_;
     bool connected_ = false;
     AnsiString error_;
-    EventRing* ring_ = nullptr;
+    IEventSink* sink_ = nullptr;
 };
 int FakeDatabase::serial_ = 0;
 
@@ -93,8 +91,7 @@ protected:
     }
 
     RequestBlock block;
-    EventRing ring;
-    RequestWorker<FakeDatabase> worker{block, &ring, nullptr};
+    RequestWorker<FakeDatabase> worker{block, nullptr};
 };
 
 // Handles reused lowest first: tests/integration_library, against the real server.
@@ -171,9 +168,8 @@ TEST(WorkerLoop, ManyBackToBackRequestsThenQuit) {
     g_script = Script();
     FakeDatabase::serial_ = 0;
     RequestBlock block;
-    EventRing ring;
     WorkerContext context{&block, platform::NewEvent(false, false),
-                          platform::NewEvent(false, false), &ring, nullptr};
+                          platform::NewEvent(false, false), nullptr};
     std::thread thread([&] { RunWorkerLoop<FakeDatabase>(context); });
     auto request = [&](uint8_t command, int32_t handle, const char* text) {
         block.command = command;

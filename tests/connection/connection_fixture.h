@@ -6,16 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "channel/database.h"
-#include "host/event_ring.h"
-#include "platform/window.h"
 #include "support/fake_firebird.h"
 #include "wire/protocol.h"
 
@@ -29,53 +29,7 @@ inline const char kLoginMessage[] =
     "Your user name and password are not defined. Ask your database administrator to set up a "
     "Firebird login.\n";
 
-struct PostedMessage {
-    uint32_t message;
-    uintptr_t wParam;
-    intptr_t lParam;
-};
-
-// The host's main window, pumped on the test thread.
-class RecordingWindow {
-public:
-    RecordingWindow() : handle_(platform::CreateHostWindow(&Record)) { current_ = this; }
-    ~RecordingWindow() {
-        current_ = nullptr;
-        platform::DestroyHostWindow(handle_);
-    }
-    RecordingWindow(const RecordingWindow&) = delete;
-    RecordingWindow& operator=(const RecordingWindow&) = delete;
-
-    platform::WindowHandle Handle() const { return handle_; }
-
-    // Dispatches posted messages until n have arrived in all, or the limit passed.
-    bool PumpUntil(size_t n, int limitMs = kWaitMs) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-        while (messages_.size() < n && std::chrono::steady_clock::now() < end) {
-            platform::PumpMessages(handle_, 20);
-        }
-        return messages_.size() >= n;
-    }
-    // Dispatches what is queued now.
-    void PumpQueued() { platform::PumpMessages(handle_, 0); }
-
-    const std::vector<PostedMessage>& Messages() const { return messages_; }
-
-private:
-    static intptr_t VARNEL_STDCALL Record(platform::WindowHandle, uint32_t message,
-                                          uintptr_t wParam, intptr_t lParam) {
-        if (current_ != nullptr) {
-            current_->messages_.push_back(PostedMessage{message, wParam, lParam});
-        }
-        return 0;
-    }
-
-    static inline RecordingWindow* current_ = nullptr;
-    platform::WindowHandle handle_;
-    std::vector<PostedMessage> messages_;
-};
-
-// The event name and count in the ring slot that a WM_EVENT_FIRED names.
+// One firing that the connection handed to its event sink.
 struct Firing {
     std::string name;
     int32_t count = 0;
@@ -88,12 +42,38 @@ inline void PrintTo(const Firing& firing, std::ostream* out) {
     *out << firing.name << ':' << firing.count;
 }
 
+// The event sink of the connection under test: records the firings in order.
+class RecordingSink : public IEventSink {
+public:
+    void EventFired(const AnsiString& eventName, int32_t count) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            firings_.push_back(Firing{eventName.Bytes(), count});
+        }
+        changed_.notify_all();
+    }
+    // True once n firings have arrived in all (within the limit).
+    bool WaitFor(size_t n, int limitMs = kWaitMs) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(limitMs),
+                                 [&] { return firings_.size() >= n; });
+    }
+    std::vector<Firing> Firings() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return firings_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Firing> firings_;
+};
+
 class ConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_NE(window.Handle(), nullptr);
         ASSERT_NE(db, nullptr);
-        db->AttachEventSink(&ring, window.Handle());
+        db->AttachEventSink(&sink);
     }
 
     // Destruction disconnects, and waits for the listener: watched like a disconnect.
@@ -108,18 +88,7 @@ protected:
                                    AnsiString("SYSDBA"), AnsiString("masterkey"));
     }
 
-    // The firings delivered so far, read from the ring slots in posting order.
-    std::vector<Firing> Firings() {
-        std::vector<Firing> firings;
-        for (const PostedMessage& posted : window.Messages()) {
-            EXPECT_EQ(posted.message, WM_EVENT_FIRED);
-            EXPECT_EQ(posted.lParam, 0);
-            EventSlot slot;
-            EXPECT_TRUE(ring.Read(static_cast<int32_t>(posted.wParam), &slot));
-            firings.push_back(Firing{slot.eventName, slot.count});
-        }
-        return firings;
-    }
+    std::vector<Firing> Firings() { return sink.Firings(); }
 
     // Sends op_event for eventId with one event's count and waits until the listener
     // has queued the request again (the n-th op_que_events in all).
@@ -180,10 +149,9 @@ protected:
         return true;
     }
 
-    // Declared so that the connection goes first, then the window, ring and server.
+    // Declared so that the connection goes first, then the sink and the server.
     FakeFirebird fake;
-    EventRing ring;
-    RecordingWindow window;
+    RecordingSink sink;
     std::unique_ptr<CDatabase> db = CDatabase::Create();
 };
 

@@ -133,7 +133,7 @@ TEST_F(ConnectionTest, RefusedConnectsCloseTheMainSocketAndSayWhy) {
             fake.FailNext(c.operation, c.status);
         }
         std::unique_ptr<CDatabase> database = CDatabase::Create();
-        database->AttachEventSink(&ring, window.Handle());
+        database->AttachEventSink(&sink);
         EXPECT_FALSE(database->ConnectDatabase("127.0.0.1",
                                                c.serverListens ? fake.Port() : UnusedLoopbackPort(),
                                                "employee", "SYSDBA", "wrong"));

@@ -38,7 +38,9 @@ TEST_F(LifecycleTest, OtherMessagesPassThroughUnchanged) {
         intptr_t lParam;
     };
     // 0x0201 is any other message; 1025 with a slot outside the ring is not ours.
-    const Case cases[] = {{0x0201, 5, 9}, {0x0010, 0, -3}, {WM_EVENT_FIRED, 200, 1},
+    const Case cases[] = {{0x0201, 5, 9},
+                          {0x0010, 0, -3},
+                          {WM_EVENT_FIRED, 200, 1},
                           {WM_EVENT_FIRED, static_cast<uintptr_t>(-1), 0}};
     for (const Case& c : cases) {
         EXPECT_EQ(platform::SendWindowMessage(host.Window(), c.message, c.wParam, c.lParam),
@@ -53,7 +55,8 @@ TEST_F(LifecycleTest, OtherMessagesPassThroughUnchanged) {
 }
 
 TEST_F(LifecycleTest, FiringQueuedAtUnloadReachesTheHostsOwnProcedure) {
-    ASSERT_FALSE(host.Call("VN_SUBSCRIBE", {A::Int(1), A::Text("ORDERS"), A::Text("? <Msg>")}).raised);
+    ASSERT_FALSE(
+        host.Call("VN_SUBSCRIBE", {A::Int(1), A::Text("ORDERS"), A::Text("? <Msg>")}).raised);
     const int32_t delivered = Library().eventRing.Put("ORDERS", 2);
     ASSERT_TRUE(platform::PostWindowMessage(host.Window(), WM_EVENT_FIRED, delivered, 0));
     EXPECT_EQ(host.Pump(0), 1);
@@ -114,9 +117,9 @@ TEST(LifecycleLimits, WithoutAMainWindowEveryFunctionRaisesInsteadOfHanging) {
     EXPECT_EQ(Library().workerThread, nullptr);
     SimHost::Result r = host.Call("VN_DISCONNECT", {A::Int(1)});
     EXPECT_TRUE(r.raised);
-    EXPECT_EQ(r.error, kMsgNotInitialized);
+    EXPECT_EQ(r.error, msg::kNotInitialized);
     r = host.Call("VN_CONNECT", {A::Text("h"), A::Text("d"), A::Text("u"), A::Text("p")});
-    EXPECT_EQ(r.error, kMsgNotInitialized);
+    EXPECT_EQ(r.error, msg::kNotInitialized);
     host.Unload();
 }
 

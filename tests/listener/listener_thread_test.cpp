@@ -91,20 +91,20 @@ TEST(ListenerThread, ShutdownAndDestructionEndTheThreadAndHandBackItsHandles) {
     EventHandle handle = platform::NewEvent(false, false);
     {
         CListenerThread thread;
-        ASSERT_EQ(thread.Initialize(), kListenerOk);
+        ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
         EXPECT_TRUE(thread.IsRunning());
-        EXPECT_EQ(thread.Initialize(), kListenerWrongState);
-        EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+        EXPECT_EQ(thread.Initialize(), ErrorKind::kState);
+        EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);
         EXPECT_FALSE(thread.IsRunning());
         uint32_t code = 99;
         ASSERT_TRUE(thread.GetExitCode(&code));
         EXPECT_EQ(code, 0u);
-        EXPECT_EQ(thread.Shutdown(10000), kListenerOk);  // nothing left to release
+        EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);  // nothing left to release
     }
     {
         CListenerThread thread;
-        ASSERT_EQ(thread.Initialize(), kListenerOk);
-        ASSERT_EQ(thread.AddHandle(handle, &listener, 0), kListenerOk);
+        ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
+        ASSERT_EQ(thread.AddHandle(handle, &listener, 0), ErrorKind::kNone);
     }
     EXPECT_EQ(listener.Released(), std::vector<EventHandle>{handle});
     platform::CloseEvent(handle);
@@ -112,15 +112,15 @@ TEST(ListenerThread, ShutdownAndDestructionEndTheThreadAndHandBackItsHandles) {
 
 TEST(ListenerThread, WithoutInitializeNothingIsRegistered) {
     CListenerThread thread;
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+    EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);
     EXPECT_FALSE(thread.IsRunning());
     uint32_t code = 0;
     EXPECT_FALSE(thread.GetExitCode(&code));
 
     RecordingListener listener;
     EventHandle handle = platform::NewEvent(false, false);
-    EXPECT_EQ(thread.AddHandle(handle, &listener, 1), kListenerWrongState);
-    EXPECT_EQ(thread.RemoveHandle(handle), kListenerNotRegistered);
+    EXPECT_EQ(thread.AddHandle(handle, &listener, 1), ErrorKind::kState);
+    EXPECT_EQ(thread.RemoveHandle(handle), ErrorKind::kState);
     EXPECT_EQ(thread.HandleCount(), 0u);
     EXPECT_TRUE(listener.Released().empty());
     platform::CloseEvent(handle);  // still the caller's
@@ -129,21 +129,21 @@ TEST(ListenerThread, WithoutInitializeNothingIsRegistered) {
 TEST(ListenerThread, HandleThatStaysSignalledIsRunAgain) {
     RecordingListener listener;
     CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kListenerOk);
+    ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
     EventHandle handle = platform::NewEvent(true, false);
     listener.onRun = [handle](size_t runNumber) {
         if (runNumber == 5) {
             platform::ClearEvent(handle);
         }
     };
-    ASSERT_EQ(thread.AddHandle(handle, &listener, 0), kListenerOk);
+    ASSERT_EQ(thread.AddHandle(handle, &listener, 0), ErrorKind::kNone);
     ASSERT_TRUE(platform::SignalEvent(handle));
     ASSERT_TRUE(listener.WaitForRuns(5));
     // RemoveHandle returns only once the thread is back at its wait, so no sixth
     // call can still be on its way.
-    EXPECT_EQ(thread.RemoveHandle(handle), kListenerOk);
+    EXPECT_EQ(thread.RemoveHandle(handle), ErrorKind::kNone);
     EXPECT_EQ(listener.Runs().size(), 5u);
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+    EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);
     platform::CloseEvent(handle);
 }
 
@@ -153,25 +153,25 @@ TEST(ListenerThread, AddHandleWaitsUntilTheThreadHasTheNewSet) {
     busy.onRun = [&gate](size_t) { gate.Wait(); };
     RecordingListener added;
     CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kListenerOk);
+    ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
     EventHandle busyHandle = platform::NewEvent(false, false);
     EventHandle addedHandle = platform::NewEvent(false, false);
-    ASSERT_EQ(thread.AddHandle(busyHandle, &busy, 1), kListenerOk);
+    ASSERT_EQ(thread.AddHandle(busyHandle, &busy, 1), ErrorKind::kNone);
     ASSERT_TRUE(platform::SignalEvent(busyHandle));
     ASSERT_TRUE(busy.WaitForRuns(1));  // the thread is inside Run now
 
-    std::future<int32_t> adding =
+    std::future<ErrorKind> adding =
         std::async(std::launch::async, [&] { return thread.AddHandle(addedHandle, &added, 2); });
     EXPECT_EQ(adding.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
         << "AddHandle returned while the thread was still inside Run";
     ASSERT_TRUE(platform::SignalEvent(addedHandle));  // waits until the set is re-copied
     gate.Open();
-    EXPECT_EQ(adding.get(), kListenerOk);
+    EXPECT_EQ(adding.get(), ErrorKind::kNone);
     ASSERT_TRUE(added.WaitForRuns(1));
     EXPECT_EQ(added.Runs()[0].first, 2);
     EXPECT_EQ(added.Runs()[0].second, addedHandle);
 
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+    EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);
     platform::CloseEvent(busyHandle);
     platform::CloseEvent(addedHandle);
 }
@@ -180,19 +180,20 @@ TEST(ListenerThread, SixtyFourHandlesAtMost) {
     RecordingListener keeps(0);
     RecordingListener gives(-1);  // the thread object closes these
     CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kListenerOk);
+    ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
     std::vector<EventHandle> handles;
     for (intptr_t i = 0; i < 62; ++i) {
         handles.push_back(platform::NewEvent(false, false));
-        ASSERT_EQ(thread.AddHandle(handles.back(), i % 2 == 0 ? &keeps : &gives, i), kListenerOk);
+        ASSERT_EQ(thread.AddHandle(handles.back(), i % 2 == 0 ? &keeps : &gives, i),
+                  ErrorKind::kNone);
     }
     EXPECT_EQ(thread.HandleCount(), 64u);
 
     EventHandle extra = platform::NewEvent(false, false);
-    EXPECT_EQ(thread.AddHandle(extra, &keeps, 99), kListenerSetFull);
+    EXPECT_EQ(thread.AddHandle(extra, &keeps, 99), ErrorKind::kState);
     EXPECT_EQ(thread.HandleCount(), 64u);
-    EXPECT_EQ(thread.AddHandle(handles[0], &keeps, 0), kListenerInvalidHandle);  // twice
-    EXPECT_EQ(thread.AddHandle(nullptr, &keeps, 0), kListenerInvalidHandle);
+    EXPECT_EQ(thread.AddHandle(handles[0], &keeps, 0), ErrorKind::kState);  // twice
+    EXPECT_EQ(thread.AddHandle(nullptr, &keeps, 0), ErrorKind::kState);
 
     // The last slot is watched too.
     ASSERT_TRUE(platform::SignalEvent(handles.back()));
@@ -200,13 +201,13 @@ TEST(ListenerThread, SixtyFourHandlesAtMost) {
     EXPECT_EQ(gives.Runs()[0].first, 61);
 
     // Removing one makes room again.
-    EXPECT_EQ(thread.RemoveHandle(handles[0]), kListenerOk);
-    EXPECT_EQ(thread.AddHandle(extra, &keeps, 99), kListenerOk);
+    EXPECT_EQ(thread.RemoveHandle(handles[0]), ErrorKind::kNone);
+    EXPECT_EQ(thread.AddHandle(extra, &keeps, 99), ErrorKind::kNone);
     ASSERT_TRUE(platform::SignalEvent(extra));
     ASSERT_TRUE(keeps.WaitForRuns(1));
     EXPECT_EQ(keeps.Runs()[0].first, 99);
 
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+    EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);
     // Handed back in slot order: handles 1..61, then extra.
     std::vector<EventHandle> expectKept{handles[0]};
     std::vector<EventHandle> expectGiven;
@@ -225,29 +226,29 @@ TEST(ListenerThread, RemoveHandleHandsTheHandleBack) {
     RecordingListener keeps(0);
     RecordingListener gives(-1);
     CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kListenerOk);
+    ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
     EventHandle kept = platform::NewEvent(true, false);
     EventHandle given = platform::NewEvent(false, false);
     EventHandle bare = platform::NewEvent(false, false);
-    ASSERT_EQ(thread.AddHandle(kept, &keeps, 1), kListenerOk);
-    ASSERT_EQ(thread.AddHandle(given, &gives, 2), kListenerOk);
-    ASSERT_EQ(thread.AddHandle(bare, nullptr, 3), kListenerOk);
+    ASSERT_EQ(thread.AddHandle(kept, &keeps, 1), ErrorKind::kNone);
+    ASSERT_EQ(thread.AddHandle(given, &gives, 2), ErrorKind::kNone);
+    ASSERT_EQ(thread.AddHandle(bare, nullptr, 3), ErrorKind::kNone);
 
-    EXPECT_EQ(thread.RemoveHandle(kept), kListenerOk);
+    EXPECT_EQ(thread.RemoveHandle(kept), ErrorKind::kNone);
     EXPECT_EQ(keeps.Released(), std::vector<EventHandle>{kept});
-    EXPECT_EQ(thread.RemoveHandle(kept), kListenerNotRegistered);
+    EXPECT_EQ(thread.RemoveHandle(kept), ErrorKind::kState);
     EXPECT_EQ(thread.HandleCount(), 4u);
     // Still open and no longer watched: setting it calls nothing.
     ASSERT_TRUE(platform::SignalEvent(kept));
-    EXPECT_EQ(thread.RemoveHandle(given), kListenerOk);  // a handshake with the thread
+    EXPECT_EQ(thread.RemoveHandle(given), ErrorKind::kNone);  // a handshake with the thread
     EXPECT_EQ(platform::WaitForEvent(kept, 0), 0);
     EXPECT_TRUE(keeps.Runs().empty());
     EXPECT_EQ(gives.Released(),
               std::vector<EventHandle>{given});  // and closed by the thread object
 
-    EXPECT_EQ(thread.RemoveHandle(bare), kListenerOk);  // no listener: closed
+    EXPECT_EQ(thread.RemoveHandle(bare), ErrorKind::kNone);  // no listener: closed
     EXPECT_EQ(thread.HandleCount(), 2u);
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+    EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);
     EXPECT_EQ(keeps.Released().size(), 1u);
     platform::CloseEvent(kept);
 }
@@ -257,22 +258,22 @@ TEST(ListenerThread, ExceptionFromRunEndsTheThreadAndNothingWaitsForIt) {
     thrower.onRun = [](size_t) { throw std::runtime_error("listener failed"); };
     RecordingListener other;
     CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kListenerOk);
+    ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
     EventHandle handle = platform::NewEvent(false, false);
     EventHandle late = platform::NewEvent(false, false);
-    ASSERT_EQ(thread.AddHandle(handle, &thrower, 0), kListenerOk);
+    ASSERT_EQ(thread.AddHandle(handle, &thrower, 0), ErrorKind::kNone);
     ASSERT_TRUE(platform::SignalEvent(handle));
     uint32_t code = 0;
     ASSERT_TRUE(WaitForExitCode(thread, &code));
     EXPECT_EQ(code, 1u);
     EXPECT_TRUE(thread.IsRunning());
 
-    EXPECT_EQ(thread.AddHandle(late, &other, 0), kListenerThreadEnded);
+    EXPECT_EQ(thread.AddHandle(late, &other, 0), ErrorKind::kClosed);
     EXPECT_EQ(thread.HandleCount(), 3u);
     EXPECT_TRUE(other.Released().empty());
-    EXPECT_EQ(thread.RemoveHandle(handle), kListenerOk);
+    EXPECT_EQ(thread.RemoveHandle(handle), ErrorKind::kNone);
     EXPECT_EQ(thrower.Released(), std::vector<EventHandle>{handle});
-    EXPECT_EQ(thread.Shutdown(10000), kListenerOk);
+    EXPECT_EQ(thread.Shutdown(10000), ErrorKind::kNone);
     EXPECT_FALSE(thread.IsRunning());
     platform::CloseEvent(handle);
     platform::CloseEvent(late);
@@ -291,11 +292,11 @@ TEST(ListenerThread, ShutdownTimeOutLeavesTheThreadItsOwnState) {
     EventHandle handle = platform::NewEvent(false, false);
     {
         CListenerThread thread;
-        ASSERT_EQ(thread.Initialize(), kListenerOk);
-        ASSERT_EQ(thread.AddHandle(handle, stuck, 0), kListenerOk);
+        ASSERT_EQ(thread.Initialize(), ErrorKind::kNone);
+        ASSERT_EQ(thread.AddHandle(handle, stuck, 0), ErrorKind::kNone);
         ASSERT_TRUE(platform::SignalEvent(handle));
         ASSERT_TRUE(stuck->WaitForRuns(1));
-        EXPECT_EQ(thread.Shutdown(50), kListenerTimeout);
+        EXPECT_EQ(thread.Shutdown(50), ErrorKind::kTimeout);
         EXPECT_FALSE(thread.IsRunning());
         EXPECT_EQ(thread.HandleCount(), 0u);
         EXPECT_EQ(stuck->Released(), std::vector<EventHandle>{handle});

@@ -1,0 +1,60 @@
+#pragma once
+// Every text that reaches the user, in one place. The host shows them unchanged.
+// A format takes one argument where its %d, %ld, %lu or %s stands.
+
+namespace msg {
+
+// Argument checks of the host functions.
+inline constexpr char kNotInitialized[] = "The library is not initialized.";
+inline constexpr char kHostNameEmpty[] = "Host name is empty.";
+inline constexpr char kHostNameTooLong[] = "Host name is too long. %d chars is max.";
+inline constexpr char kDatabaseNameEmpty[] = "Database name is empty.";
+inline constexpr char kWrongDatabaseName[] = "Wrong database name.";
+inline constexpr char kDatabaseNameTooLong[] = "Database name is too long. %d chars is max.";
+inline constexpr char kUserNameTooLong[] = "User name is too long. %d chars is max.";
+inline constexpr char kPasswordTooLong[] = "Password is too long. %d chars is max.";
+inline constexpr char kDatabaseNameNotFound[] = "Database name is not found.";
+inline constexpr char kServerNameNotFound[] = "Server name is not found.";
+inline constexpr char kUserNameNotFound[] = "User name is not found.";
+inline constexpr char kEventNameEmpty[] = "Event name is empty.";
+inline constexpr char kEventNameTooLong[] = "Event name is too long. %d chars is max.";
+inline constexpr char kTemplateTooLong[] = "Function name is too long. %d chars is max.";
+inline constexpr char kTemplateWithoutKeyword[] = "Function does not have %s keyword.";
+
+// Failures that the dispatch entry catches itself.
+inline constexpr char kNotEnoughMemory[] = "Not enough memory.";
+inline constexpr char kLibraryFailed[] = "The library failed unexpectedly.";
+
+// The worker's answers.
+inline constexpr char kWrongHandle[] = "The connection handle is wrong.";
+inline constexpr char kNoConnection[] = "There is no connection to database.";
+inline constexpr char kAlreadyDisconnected[] = "Database already disconnected.";
+inline constexpr char kCannotCreate[] = "Cannot create database object.";
+inline constexpr char kCannotAddToPool[] = "Cannot add the database to the pool.";
+inline constexpr char kRequestFailed[] = "The request failed: not enough memory.";
+
+// The connection and its requests.
+inline constexpr char kUnableToGetResponse[] = "Unable to get response.";
+inline constexpr char kNoEventAddress[] = "The server gave no usable address for events.";
+inline constexpr char kNoComputerName[] = "Unable to get a host name.";
+inline constexpr char kNoUserName[] = "Unable to get a user name.";
+inline constexpr char kListenerFailed[] = "Unable to start listening for events.";
+
+// The socket and the stream.
+inline constexpr char kSocketServiceFailed[] = "WSAStartup() function is failed";
+inline constexpr char kSocketFailed[] = "Socket() function is failed.";
+inline constexpr char kCannotResolve[] = "Unable to solve the address.";
+inline constexpr char kCannotConnect[] = "Unable to connect.";
+inline constexpr char kClosedByServer[] = "Connection closed by the server.";
+inline constexpr char kReceiveFailed[] = "Unable to receive data from the server.";
+inline constexpr char kSendFailed[] = "Unable to send data to the server.";
+inline constexpr char kLengthRefused[] =
+    "The server sent a length of %lu; at most %ld is accepted.";
+inline constexpr char kInvalidLength[] = "The server sent an invalid length of %ld.";
+inline constexpr char kStatusVectorTooLong[] =
+    "The server sent a status vector of more than %d arguments.";
+
+// The server's error codes (see messages.cpp for the table).
+inline constexpr char kNoMessageForCode[] = "No message for error code %ld found.";
+
+}  // namespace msg
