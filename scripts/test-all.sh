@@ -4,15 +4,17 @@
 #   scripts/test-all.sh
 #
 # 1. installs what the builds and tests need (apt; needs root or sudo),
-# 2. starts the private Firebird test server (scripts/firebird-test-server.sh),
-# 3. builds and runs the tests of the dev, asan and tsan presets,
-# 4. builds the Windows library (win32: the product Varnel.fll; win64) and checks
+# 2. checks the sources: includes point down the layer order (scripts/check-layers.sh)
+#    and every C++ file is formatted (clang-format --dry-run -Werror),
+# 3. starts the private Firebird test server (scripts/firebird-test-server.sh),
+# 4. builds and runs the tests of the dev, asan and tsan presets,
+# 5. builds the Windows library (win32: the product Varnel.fll; win64) and checks
 #    the product's exports and imports,
-# 5. runs the Windows test programs of the win64 build under Wine,
+# 6. runs the Windows test programs of the win64 build under Wine,
 # and ends with one summary line over all test runs.
 #
 # Environment: VARNEL_PRESETS (default "dev asan tsan") chooses the POSIX presets;
-# VARNEL_SKIP_WINDOWS=1 leaves out steps 4 and 5. The integration tests must run:
+# VARNEL_SKIP_WINDOWS=1 leaves out steps 5 and 6. The integration tests must run:
 # a missing server fails them instead of skipping them.
 set -uo pipefail
 
@@ -30,21 +32,37 @@ die() {
     exit 1
 }
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config clang-format)
 if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
         binutils-mingw-w64-x86-64)
 fi
 scripts/install-packages.sh "${packages[@]}" || die "the packages could not be installed"
 
+passed=0
+failed=0
+failures=()
+
+step "source checks: layer order and formatting"
+if scripts/check-layers.sh && scripts/check-layers.sh --self-test; then
+    passed=$((passed + 1))
+else
+    failures+=("layer order")
+    failed=$((failed + 1))
+fi
+if find src tests apps bench \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    xargs -0 clang-format --dry-run -Werror; then
+    echo "every C++ file is formatted"
+    passed=$((passed + 1))
+else
+    failures+=("formatting")
+    failed=$((failed + 1))
+fi
+
 step "starting the Firebird test server"
 as_root scripts/firebird-test-server.sh start || die "the Firebird test server did not start"
 eval "$(scripts/firebird-test-server.sh env)"
 export VARNEL_REQUIRE_SERVER=1
-
-passed=0
-failed=0
-failures=()
 
 # Adds the counts of one ctest run (its "N% tests passed, F tests failed out of T").
 count_ctest() {
