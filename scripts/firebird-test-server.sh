@@ -207,7 +207,9 @@ cmd_install() {
         build_root
     fi
     installed || die "the packages are installed but $SERVER or $ISQL is missing"
-    say "installed ${PACKAGES[*]}${ROOT:+ and ${ROOT_PACKAGES[*]} in $ROOT}"
+    if [ -z "$ROOT" ]; then
+        say "installed ${PACKAGES[*]}"
+    fi
 }
 
 # The Debian mirror of this machine's apt sources (one-line or deb822 style), so the
@@ -241,16 +243,23 @@ debian_mirror() {
     } | head -n 1
 }
 
-umount_proc() {
-    if mountpoint -q "$ROOT/proc" 2>/dev/null; then
-        umount "$ROOT/proc" || umount -l "$ROOT/proc"
-    fi
+# What is mounted inside the root: our /proc during the install, or what an
+# interrupted debootstrap left.
+root_mounts() {
+    awk -v r="$ROOT/" 'index($2, r) == 1 { print $2 }' /proc/mounts | sort -r
+}
+
+umount_root() {
+    local mount
+    for mount in $(root_mounts); do
+        umount "$mount" || umount -l "$mount"
+    done
 }
 
 build_root() {
     local start=$SECONDS mirror rc=0 log=$FB_DIR/install.log
-    umount_proc
-    mountpoint -q "$ROOT/proc" 2>/dev/null && die "$ROOT/proc is still mounted"
+    umount_root
+    [ -z "$(root_mounts)" ] || die "cannot unmount $(root_mounts | tr '\n' ' ')"
     rm -rf "$ROOT"
     mkdir -p "$ROOT"
     mirror=$(debian_mirror)
@@ -262,12 +271,12 @@ build_root() {
     # apt inside the root resolves the mirror's name as this machine does.
     cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
     # The server package's postinst reads /proc.
-    trap umount_proc EXIT
+    trap umount_root EXIT
     mount -t proc proc "$ROOT/proc"
     chroot "$ROOT" env DEBIAN_FRONTEND=noninteractive sh -c \
         "apt-get update -q && apt-get install -y -q --no-install-recommends ${ROOT_PACKAGES[*]}" \
         >>"$log" 2>&1 || rc=$?
-    umount_proc
+    umount_root
     trap - EXIT
     [ "$rc" -eq 0 ] || die "apt-get inside the root failed; see $log"
     if [ ! -x "$ROOT$SERVER" ] || [ ! -x "$ROOT$EMBEDDED_ISQL" ] || [ ! -r "$ROOT$SECURITY_SQL" ]; then
@@ -278,7 +287,7 @@ build_root() {
     printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$ROOT/etc/hosts"
     printf 'nameserver 127.0.0.1\n' >"$ROOT/etc/resolv.conf"
     touch "$ROOT_MARKER"
-    say "made the root in $((SECONDS - start)) s"
+    say "made the root with ${ROOT_PACKAGES[*]} in $((SECONDS - start)) s"
 }
 
 # Runs a command here, or inside the root for a chrooted server.
