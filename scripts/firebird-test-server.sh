@@ -16,8 +16,8 @@
 #   install  legacy, fb3default: apt-get installs firebird3.0-server and
 #            firebird3.0-utils (Debian 12) with a policy-rc.d that keeps the package
 #            from starting its service. fb4: installs debootstrap and firebird3.0-utils,
-#            then makes the root once (a few minutes); a marker file in the root says
-#            it is complete, so an interrupted build is redone.
+#            then makes the root once (one to a few minutes); a marker file in the
+#            root says it is complete, so an interrupted build is redone.
 #   start    configures and starts the private instance (installs first if needed),
 #            creating its security database, users and test database on first use.
 #   stop     stops the private instance.
@@ -30,8 +30,9 @@
 #   clean    stops the instance and removes its directory (fb4 keeps its root).
 #
 # Settings (environment): VARNEL_FB_DIR (default /var/tmp/varnel-firebird,
-# /var/tmp/varnel-firebird-default or /var/tmp/varnel-firebird4), VARNEL_FB_PORT
-# (default 3051, 3052 or 3053). install, start, stop and clean need root.
+# /var/tmp/varnel-firebird-default or /var/tmp/varnel-firebird4; for fb4 it holds
+# the root and the build's log), VARNEL_FB_PORT (default 3051, 3052 or 3053).
+# install, start, stop and clean need root.
 #
 # env prints, for legacy:
 #   VARNEL_TEST_SERVER VARNEL_TEST_PORT VARNEL_TEST_DATABASE VARNEL_TEST_USER
@@ -56,7 +57,7 @@
 #   install; one that was there before is put back.
 # - install (fb4): the Debian packages debootstrap and firebird3.0-utils (with
 #   libfbclient2 and firebird3.0-common) on the machine, and the directory
-#   VARNEL_FB_DIR/root (about 400 MB): a Debian trixie minbase system from the
+#   VARNEL_FB_DIR/root (about 500 MB): a Debian trixie minbase system from the
 #   mirror in the machine's own apt sources, with firebird4.0-server and
 #   firebird4.0-utils installed inside it; its /etc/hosts says 127.0.0.1 localhost,
 #   its resolver is 127.0.0.1 and its usr/sbin/policy-rc.d forbids starting
@@ -204,7 +205,7 @@ cmd_install() {
         if [ ! -x "$ISQL" ] || ! command -v debootstrap >/dev/null; then
             apt_install "${PACKAGES[@]}"
         fi
-        build_root
+        [ -e "$ROOT_MARKER" ] || build_root
     fi
     installed || die "the packages are installed but $SERVER or $ISQL is missing"
     if [ -z "$ROOT" ]; then
@@ -263,7 +264,7 @@ build_root() {
     rm -rf "$ROOT"
     mkdir -p "$ROOT"
     mirror=$(debian_mirror)
-    say "making the Firebird 4 root $ROOT (Debian $SUITE, a few minutes; log $log)"
+    say "making the Firebird 4 root $ROOT (Debian $SUITE, a minute or more; log $log)"
     debootstrap --variant=minbase "$SUITE" "$ROOT" ${mirror:+"$mirror"} >"$log" 2>&1 ||
         die "debootstrap failed; see $log"
     printf '#!/bin/sh\nexit 101\n' >"$ROOT/usr/sbin/policy-rc.d"
@@ -556,7 +557,7 @@ case "${1:-}" in
         ;;
     clean) cmd_clean ;;
     *)
-        sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,/^# What this changes/p' "$0" | sed -e '$d' -e 's/^# \{0,1\}//'
         exit 2
         ;;
 esac
