@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# A private Firebird 3 server on 127.0.0.1 for the integration tests.
+# Private Firebird servers on 127.0.0.1 for the integration tests.
 #
-# Usage: firebird-test-server.sh install|start|stop|restart|status|env|sql|clean
+# Usage: firebird-test-server.sh [PROFILE] install|start|stop|restart|status|env|sql|clean
 #
-#   install  apt-get installs firebird3.0-server and firebird3.0-utils (Debian 12)
-#            with a policy-rc.d that keeps the package from starting its service.
+# Profiles (default legacy):
+#   legacy      Firebird 3 (Debian 12) on port 3051, set up for the legacy login:
+#               AuthServer = Srp, Legacy_Auth; WireCrypt = Enabled.
+#   fb3default  Firebird 3 (Debian 12) on port 3052 at its default security settings:
+#               AuthServer = Srp, WireCrypt = Required, WireCryptPlugin = Arc4.
+#   fb4         Firebird 4 (Debian trixie's packages, in a root directory made with
+#               debootstrap and kept between runs) on port 3053 at its defaults:
+#               AuthServer = Srp256, WireCrypt = Required,
+#               WireCryptPlugin = ChaCha64, ChaCha, Arc4.
+#
+#   install  legacy, fb3default: apt-get installs firebird3.0-server and
+#            firebird3.0-utils (Debian 12) with a policy-rc.d that keeps the package
+#            from starting its service. fb4: installs debootstrap and firebird3.0-utils,
+#            then makes the root once (one to a few minutes); a marker file in the
+#            root says it is complete, so an interrupted build is redone.
 #   start    configures and starts the private instance (installs first if needed),
 #            creating its security database, users and test database on first use.
 #   stop     stops the private instance.
@@ -13,47 +26,128 @@
 #   env      prints the export line that the integration tests read.
 #   sql      runs isql-fb against the test database over the network (SQL from
 #            standard input, or the arguments as one statement), e.g.
-#            firebird-test-server.sh sql "execute procedure post_events('X', 3);"
-#   clean    stops the instance and removes its directory.
+#            firebird-test-server.sh fb4 sql "execute procedure post_events('X', 3);"
+#   clean    stops the instance and removes its directory (fb4 keeps its root).
 #
-# Settings (environment): VARNEL_FB_DIR (default /var/tmp/varnel-firebird),
-# VARNEL_FB_PORT (default 3051). install, start, stop and clean need root.
+# Settings (environment): VARNEL_FB_DIR (default /var/tmp/varnel-firebird,
+# /var/tmp/varnel-firebird-default or /var/tmp/varnel-firebird4; for fb4 it holds
+# the root and the build's log), VARNEL_FB_PORT (default 3051, 3052 or 3053).
+# install, start, stop and clean need root.
+#
+# env prints, for legacy:
+#   VARNEL_TEST_SERVER VARNEL_TEST_PORT VARNEL_TEST_DATABASE VARNEL_TEST_USER
+#   VARNEL_TEST_PASSWORD VARNEL_TEST_ISQL VARNEL_TEST_FIREBIRD VARNEL_TEST_DSN
+# and the same names with the prefix VARNEL_TEST_FB3DEFAULT_ (fb3default) or
+# VARNEL_TEST_FB4_ (fb4) in place of VARNEL_TEST_, plus for those two
+#   ..._MIXED_USER ..._MIXED_PASSWORD  a user whose login keeps its case: the login
+#                                      is "Mixed", double quotes included
+#   ..._EVENT_USER ..._EVENT_PASSWORD  an ordinary user, EVENTUSER
+# ISQL, FIREBIRD and DSN let a test fire events (the host's isql-fb for every
+# profile; it logs in with Srp or Srp256 and Arc4 where the server requires it):
+#   FIREBIRD=$VARNEL_TEST_FIREBIRD $VARNEL_TEST_ISQL -q -user $VARNEL_TEST_USER \
+#       -password $VARNEL_TEST_PASSWORD $VARNEL_TEST_DSN
 #
 # What this changes on the machine:
-# - install: the Debian packages firebird3.0-server, firebird3.0-utils and their
-#   dependencies, with everything the packages themselves do: the user and group
-#   "firebird", /etc/firebird/3.0 with the package defaults, a system security
-#   database under /var/lib/firebird/3.0 (its SYSDBA password is written to
-#   /etc/firebird/3.0/SYSDBA.password), and the package's service, enabled but not
-#   started. /usr/sbin/policy-rc.d exists only during the install; one that was
-#   there before is put back.
-# - start/stop: nothing outside VARNEL_FB_DIR, except that the server appends its
-#   messages to /var/log/firebird/firebird3.0.log (a path compiled into Debian's
-#   server). The private instance reads its own firebird.conf, databases.conf and
-#   security database from VARNEL_FB_DIR (the FIREBIRD variable names the server's
-#   root directory) and keeps its lock files there too (FIREBIRD_LOCK), so
-#   /etc/firebird and a system server on port 3050 are left alone. The server runs
-#   as the user "firebird" and listens on 127.0.0.1 only.
+# - install (legacy, fb3default): the Debian packages firebird3.0-server,
+#   firebird3.0-utils and their dependencies, with everything the packages
+#   themselves do: the user and group "firebird", /etc/firebird/3.0 with the package
+#   defaults, a system security database under /var/lib/firebird/3.0 (its SYSDBA
+#   password is written to /etc/firebird/3.0/SYSDBA.password), and the package's
+#   service, enabled but not started. /usr/sbin/policy-rc.d exists only during the
+#   install; one that was there before is put back.
+# - install (fb4): the Debian packages debootstrap and firebird3.0-utils (with
+#   libfbclient2 and firebird3.0-common) on the machine, and the directory
+#   VARNEL_FB_DIR/root (about 500 MB): a Debian trixie minbase system from the
+#   mirror in the machine's own apt sources, with firebird4.0-server and
+#   firebird4.0-utils installed inside it; its /etc/hosts says 127.0.0.1 localhost,
+#   its resolver is 127.0.0.1 and its usr/sbin/policy-rc.d forbids starting
+#   services. While the packages are installed, /proc is mounted on the root's
+#   proc directory and unmounted afterwards. The build's log is VARNEL_FB_DIR/install.log.
+# - start/stop: nothing outside VARNEL_FB_DIR, except that a Firebird 3 server
+#   appends its messages to /var/log/firebird/firebird3.0.log (a path compiled into
+#   Debian's server). The private instance reads its own firebird.conf,
+#   databases.conf and security database from its directory (the FIREBIRD variable
+#   names the server's root directory) and keeps its lock files there too
+#   (FIREBIRD_LOCK), so /etc/firebird and a system server on port 3050 are left
+#   alone. The server listens on 127.0.0.1 only and runs as the user "firebird";
+#   the Firebird 4 server runs chrooted in VARNEL_FB_DIR/root as that root's
+#   firebird user, its instance directory is /var/lib/varnel inside the root and
+#   its log is firebird4.0.log there. Nothing is mounted while it runs.
 #
-# The test database VARNEL_FB_DIR/data/varnel.fdb (alias "varnel") has the table
-# ORDERS (ID identity, ITEM varchar(40)) whose insert trigger posts the event ORDERS,
-# and the procedure POST_EVENTS(EVENT_NAME varchar(255), TIMES integer), which posts
-# the given event name the given number of times. The user SYSDBA, password
-# masterkey, exists for the legacy login (Legacy_UserManager) and for Srp.
+# The test database data/varnel.fdb of the instance directory (alias "varnel") has
+# the table ORDERS (ID identity, ITEM varchar(40)) whose insert trigger posts the
+# event ORDERS, and the procedure POST_EVENTS(EVENT_NAME varchar(255), TIMES integer),
+# which posts the given event name the given number of times. The user SYSDBA,
+# password masterkey, exists for the legacy login (Legacy_UserManager) and for Srp
+# in the legacy profile, for Srp only in the others; there "Mixed" (password
+# mixedpw) and EVENTUSER (password eventpw) may insert into ORDERS and run
+# POST_EVENTS.
 
 set -euo pipefail
 
-FB_DIR=${VARNEL_FB_DIR:-/var/tmp/varnel-firebird}
-FB_PORT=${VARNEL_FB_PORT:-3051}
+PROFILE=legacy
+case "${1:-}" in
+    legacy | fb3default | fb4)
+        PROFILE=$1
+        shift
+        ;;
+esac
+
 FB_USER=SYSDBA
 FB_PASSWORD=masterkey
-SERVER=/usr/sbin/firebird
+# The users besides SYSDBA of the default-security profiles.
+MIXED_USER='"Mixed"'
+MIXED_PASSWORD=mixedpw
+EVENT_USER=EVENTUSER
+EVENT_PASSWORD=eventpw
 ISQL=/usr/bin/isql-fb
-PIDFILE=$FB_DIR/firebird.pid
-DATABASE=$FB_DIR/data/varnel.fdb
-SECURITY_DB=$FB_DIR/security3.fdb
-SECURITY_SQL=/usr/share/firebird/3.0/security.sql
-PACKAGES=(firebird3.0-server firebird3.0-utils)
+ROOT=""
+case "$PROFILE" in
+    legacy)
+        FB_DIR=${VARNEL_FB_DIR:-/var/tmp/varnel-firebird}
+        FB_PORT=${VARNEL_FB_PORT:-3051}
+        ENV_PREFIX=VARNEL_TEST_
+        ;;
+    fb3default)
+        FB_DIR=${VARNEL_FB_DIR:-/var/tmp/varnel-firebird-default}
+        FB_PORT=${VARNEL_FB_PORT:-3052}
+        ENV_PREFIX=VARNEL_TEST_FB3DEFAULT_
+        ;;
+    fb4)
+        FB_DIR=${VARNEL_FB_DIR:-/var/tmp/varnel-firebird4}
+        FB_PORT=${VARNEL_FB_PORT:-3053}
+        ENV_PREFIX=VARNEL_TEST_FB4_
+        ROOT=$FB_DIR/root
+        ;;
+esac
+if [ -z "$ROOT" ]; then
+    VERSION=3.0
+    SRV_DIR=$FB_DIR
+    SERVER=/usr/sbin/firebird
+    EMBEDDED_ISQL=$ISQL
+    SECURITY_DB=$SRV_DIR/security3.fdb
+    SERVER_LOG=/var/log/firebird/firebird3.0.log
+    PACKAGES=(firebird3.0-server firebird3.0-utils)
+else
+    VERSION=4.0
+    SRV_DIR=/var/lib/varnel
+    # The root's /usr/sbin/firebird is a wrapper that sets FIREBIRD to the package's
+    # own directory: the instance starts the binaries themselves.
+    SERVER=/usr/lib/firebird/4.0/bin/firebird
+    EMBEDDED_ISQL=/usr/lib/firebird/4.0/bin/isql-fb
+    SECURITY_DB=$SRV_DIR/security4.fdb
+    SERVER_LOG=$ROOT$SRV_DIR/firebird4.0.log
+    PACKAGES=(debootstrap firebird3.0-utils)
+    SUITE=trixie
+    ROOT_PACKAGES=(firebird4.0-server firebird4.0-utils)
+    ROOT_MARKER=$ROOT/.varnel-root-complete
+fi
+# Paths as the server sees them are SRV_DIR, DATABASE and SECURITY_DB; DIR is the
+# instance directory as seen from here (the same unless the server runs chrooted).
+DIR=$ROOT$SRV_DIR
+PIDFILE=$DIR/firebird.pid
+DATABASE=$SRV_DIR/data/varnel.fdb
+SECURITY_SQL=/usr/share/firebird/$VERSION/security.sql
 
 say() { printf 'firebird-test-server: %s\n' "$*" >&2; }
 die() {
@@ -66,14 +160,15 @@ need_root() {
 }
 
 installed() {
-    [ -x "$SERVER" ] && [ -x "$ISQL" ] && [ -r "$SECURITY_SQL" ]
+    if [ -n "$ROOT" ]; then
+        [ -x "$ISQL" ] && [ -e "$ROOT_MARKER" ]
+    else
+        [ -x "$SERVER" ] && [ -x "$ISQL" ] && [ -r "$SECURITY_SQL" ]
+    fi
 }
 
-cmd_install() {
-    if installed; then
-        return 0
-    fi
-    need_root install
+# apt-get install on this machine; the packages' scripts may not start services.
+apt_install() {
     local policy=/usr/sbin/policy-rc.d backup=""
     if [ -e "$policy" ]; then
         backup=$(mktemp)
@@ -85,30 +180,142 @@ cmd_install() {
     local rc=0
     {
         export DEBIAN_FRONTEND=noninteractive
-        local apt=(apt-get install -y -q --no-install-recommends "${PACKAGES[@]}")
+        # Another apt-get may hold the dpkg lock for a while: wait for it.
+        local apt=(apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "$@")
         # Package lists may be missing or stale on a fresh machine: update and retry.
-        "${apt[@]}" >/dev/null 2>&1 || { apt-get update -q >/dev/null && "${apt[@]}" >/dev/null; }
+        "${apt[@]}" >/dev/null 2>&1 || { apt-get -o DPkg::Lock::Timeout=900 update -q >/dev/null &&
+            "${apt[@]}" >/dev/null; }
     } || rc=$?
     if [ -n "$backup" ]; then
         mv "$backup" "$policy"
     else
         rm -f "$policy"
     fi
-    [ "$rc" -eq 0 ] || die "apt-get failed to install ${PACKAGES[*]}"
-    installed || die "the packages are installed but $SERVER or $ISQL is missing"
-    say "installed ${PACKAGES[*]}"
+    [ "$rc" -eq 0 ] || die "apt-get failed to install $*"
 }
 
-# The server's compiled-in root directory (multiarch path of the package).
+cmd_install() {
+    if installed; then
+        return 0
+    fi
+    need_root install
+    if [ -z "$ROOT" ]; then
+        apt_install "${PACKAGES[@]}"
+    else
+        if [ ! -x "$ISQL" ] || ! command -v debootstrap >/dev/null; then
+            apt_install "${PACKAGES[@]}"
+        fi
+        [ -e "$ROOT_MARKER" ] || build_root
+    fi
+    installed || die "the packages are installed but $SERVER or $ISQL is missing"
+    if [ -z "$ROOT" ]; then
+        say "installed ${PACKAGES[*]}"
+    fi
+}
+
+# The Debian mirror of this machine's apt sources (one-line or deb822 style), so the
+# root comes from where the machine's own packages come from. Empty when there is
+# none: debootstrap then uses its default.
+debian_mirror() {
+    local codename
+    codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+    {
+        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+            awk -v s="$codename" '$1 == "deb" {
+                i = 2
+                if ($2 ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+                if ($(i + 1) == s) { print $i; exit }
+            }'
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v s="$codename" '
+            BEGIN { RS = "" }
+            {
+                uri = ""; deb = 0; suite = 0; n = split($0, line, "\n")
+                for (i = 1; i <= n; i++) {
+                    m = split(line[i], w, /[ \t]+/)
+                    for (j = 2; j <= m; j++) {
+                        if (w[1] == "Types:" && w[j] == "deb") deb = 1
+                        if (w[1] == "Suites:" && w[j] == s) suite = 1
+                        if (w[1] == "URIs:" && uri == "") uri = w[j]
+                    }
+                    if (w[1] == "Enabled:" && w[2] == "no") deb = 0
+                }
+                if (deb && suite && uri != "") { print uri; exit }
+            }'
+    } | head -n 1
+}
+
+# What is mounted inside the root: our /proc during the install, or what an
+# interrupted debootstrap left.
+root_mounts() {
+    awk -v r="$ROOT/" 'index($2, r) == 1 { print $2 }' /proc/mounts | sort -r
+}
+
+umount_root() {
+    local mount
+    for mount in $(root_mounts); do
+        umount "$mount" || umount -l "$mount"
+    done
+}
+
+build_root() {
+    local start=$SECONDS mirror rc=0 log=$FB_DIR/install.log
+    umount_root
+    [ -z "$(root_mounts)" ] || die "cannot unmount $(root_mounts | tr '\n' ' ')"
+    rm -rf "$ROOT"
+    mkdir -p "$ROOT"
+    mirror=$(debian_mirror)
+    say "making the Firebird 4 root $ROOT (Debian $SUITE, a minute or more; log $log)"
+    debootstrap --variant=minbase "$SUITE" "$ROOT" ${mirror:+"$mirror"} >"$log" 2>&1 ||
+        die "debootstrap failed; see $log"
+    printf '#!/bin/sh\nexit 101\n' >"$ROOT/usr/sbin/policy-rc.d"
+    chmod 755 "$ROOT/usr/sbin/policy-rc.d"
+    # apt inside the root resolves the mirror's name as this machine does.
+    cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf"
+    # The server package's postinst reads /proc.
+    trap umount_root EXIT
+    mount -t proc proc "$ROOT/proc"
+    chroot "$ROOT" env DEBIAN_FRONTEND=noninteractive sh -c \
+        "apt-get update -q && apt-get install -y -q --no-install-recommends ${ROOT_PACKAGES[*]}" \
+        >>"$log" 2>&1 || rc=$?
+    umount_root
+    trap - EXIT
+    [ "$rc" -eq 0 ] || die "apt-get inside the root failed; see $log"
+    if [ ! -x "$ROOT$SERVER" ] || [ ! -x "$ROOT$EMBEDDED_ISQL" ] || [ ! -r "$ROOT$SECURITY_SQL" ]; then
+        die "the root has no $SERVER, $EMBEDDED_ISQL or $SECURITY_SQL; see $log"
+    fi
+    # From here on the root resolves no name through the network: a minbase system
+    # has no /etc/hosts, and "localhost" would go to the name server.
+    printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >"$ROOT/etc/hosts"
+    printf 'nameserver 127.0.0.1\n' >"$ROOT/etc/resolv.conf"
+    touch "$ROOT_MARKER"
+    say "made the root with ${ROOT_PACKAGES[*]} in $((SECONDS - start)) s"
+}
+
+# Runs a command here, or inside the root for a chrooted server.
+in_root() {
+    if [ -n "$ROOT" ]; then
+        chroot "$ROOT" "$@"
+    else
+        "$@"
+    fi
+}
+
+# The server's compiled-in root directory (multiarch path of the package), as the
+# server sees it.
 package_root() {
     local dir
-    for dir in /usr/lib/*/firebird/3.0; do
+    for dir in "$ROOT"/usr/lib/*/firebird/"$VERSION"; do
         if [ -e "$dir/firebird.msg" ]; then
-            echo "$dir"
+            echo "${dir#"$ROOT"}"
             return 0
         fi
     done
-    die "the firebird root directory is missing (/usr/lib/*/firebird/3.0)"
+    die "the firebird root directory is missing ($ROOT/usr/lib/*/firebird/$VERSION)"
+}
+
+# user:group ids of the root's firebird user, for chroot.
+root_firebird_ids() {
+    awk -F: '$1 == "firebird" { print $3 ":" $4 }' "$ROOT/etc/passwd"
 }
 
 server_pid() {
@@ -116,7 +323,7 @@ server_pid() {
     [ -r "$PIDFILE" ] || return 1
     pid=$(cat "$PIDFILE")
     [ -n "$pid" ] && [ -d "/proc/$pid" ] || return 1
-    [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$SERVER" ] || return 1
+    [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$ROOT$SERVER" ] || return 1
     echo "$pid"
 }
 
@@ -127,66 +334,104 @@ port_open() {
 # Runs a command as the firebird user against the private root directory. Embedded
 # access (no host in the database path) is used only while the server is stopped.
 as_firebird() {
-    (cd "$FB_DIR" && runuser -u firebird -- env FIREBIRD="$FB_DIR" \
-        FIREBIRD_LOCK="$FB_DIR/lock" FIREBIRD_TMP="$FB_DIR/tmp" "$@")
+    local run=(runuser -u firebird --)
+    [ -z "$ROOT" ] || run=(chroot --userspec="$(root_firebird_ids)" "$ROOT")
+    (cd "$DIR" && "${run[@]}" env FIREBIRD="$SRV_DIR" \
+        FIREBIRD_LOCK="$SRV_DIR/lock" FIREBIRD_TMP="$SRV_DIR/tmp" "$@")
 }
 
 write_config() {
-    mkdir -p "$FB_DIR"/{lock,tmp,data,client}
+    mkdir -p "$DIR"/{lock,tmp,data,client}
     # Everything of the server's root but the configuration comes from the package.
     local entry root
     root=$(package_root)
     for entry in firebird.msg intl plugins UDF lib; do
-        ln -sfn "$root/$entry" "$FB_DIR/$entry"
+        if [ -n "$ROOT" ] && [ "$entry" = plugins ]; then
+            # Firebird 4 refuses a plugin whose real path is not the one it loaded
+            # it from: hard links rather than a symbolic link.
+            rm -rf "$DIR/plugins"
+            cp -al "$ROOT$root/plugins" "$DIR/plugins"
+        elif [ -e "$ROOT$root/$entry" ]; then
+            ln -sfn "$root/$entry" "$DIR/$entry"
+        fi
     done
-    cp "$root/plugins.conf" "$FB_DIR/plugins.conf"
-    cat >"$FB_DIR/firebird.conf" <<EOF
-# Private test instance, written by firebird-test-server.sh.
-SecurityDatabase = $SECURITY_DB
+    in_root cat "$root/plugins.conf" >"$DIR/plugins.conf"
+    {
+        echo "# Private test instance, written by firebird-test-server.sh."
+        echo "SecurityDatabase = $SECURITY_DB"
+        if [ "$PROFILE" = legacy ]; then
+            cat <<EOF
 # The library logs in the legacy way: user name and plain password, no encryption.
 AuthServer = Srp, Legacy_Auth
 AuthClient = Srp, Legacy_Auth
 UserManager = Srp, Legacy_UserManager
 WireCrypt = Enabled
+EOF
+        else
+            echo "# Authentication, user manager and wire encryption: the server's defaults."
+        fi
+        cat <<EOF
 RemoteBindAddress = 127.0.0.1
 RemoteServicePort = $FB_PORT
 RemoteAuxPort = 0
 # How long the server waits for the auxiliary (event) connection.
 ConnectionTimeout = 10
 UdfAccess = None
-TempDirectories = $FB_DIR/tmp
+TempDirectories = $SRV_DIR/tmp
 EOF
-    cat >"$FB_DIR/databases.conf" <<EOF
+    } >"$DIR/firebird.conf"
+    cat >"$DIR/databases.conf" <<EOF
 security.db = $SECURITY_DB
 {
     RemoteAccess = false
 }
 varnel = $DATABASE
 EOF
-    # Client side of isql-fb over the network (the sql command and the tests).
-    cat >"$FB_DIR/client/firebird.conf" <<EOF
-AuthClient = Srp, Legacy_Auth
-WireCrypt = Enabled
-EOF
-    chown -R firebird:firebird "$FB_DIR"
-    chmod 0755 "$FB_DIR" "$FB_DIR/client"
+    # Client side of the host's isql-fb over the network (the sql command and the
+    # tests): the login and encryption the server asks for.
+    case "$PROFILE" in
+        legacy) printf 'AuthClient = Srp, Legacy_Auth\nWireCrypt = Enabled\n' ;;
+        fb3default) printf 'AuthClient = Srp\nWireCrypt = Required\n' ;;
+        fb4) printf 'AuthClient = Srp256\nWireCrypt = Required\n' ;;
+    esac >"$DIR/client/firebird.conf"
+    if [ -n "$ROOT" ]; then
+        chown -R "$(root_firebird_ids)" "$DIR"
+    else
+        chown -R firebird:firebird "$DIR"
+    fi
+    chmod 0755 "$DIR" "$DIR/client"
 }
 
 create_security_db() {
-    if [ ! -e "$SECURITY_DB" ]; then
-        echo "create database '$SECURITY_DB';" | as_firebird "$ISQL" -q >/dev/null
-        as_firebird "$ISQL" -q -user SYSDBA -i "$SECURITY_SQL" "$SECURITY_DB" >/dev/null
+    if [ ! -e "$ROOT$SECURITY_DB" ]; then
+        echo "create database '$SECURITY_DB';" | as_firebird "$EMBEDDED_ISQL" -q >/dev/null
+        as_firebird "$EMBEDDED_ISQL" -q -user SYSDBA -i "$SECURITY_SQL" "$SECURITY_DB" >/dev/null
     fi
-    as_firebird "$ISQL" -q -user SYSDBA "$SECURITY_DB" >/dev/null <<EOF
+    if [ "$PROFILE" = legacy ]; then
+        as_firebird "$EMBEDDED_ISQL" -q -user SYSDBA "$SECURITY_DB" >/dev/null <<EOF
 create or alter user $FB_USER password '$FB_PASSWORD' using plugin Legacy_UserManager;
 create or alter user $FB_USER password '$FB_PASSWORD' using plugin Srp;
 commit;
 EOF
+    else
+        as_firebird "$EMBEDDED_ISQL" -q -user SYSDBA "$SECURITY_DB" >/dev/null <<EOF
+create or alter user $FB_USER password '$FB_PASSWORD' using plugin Srp;
+create or alter user $MIXED_USER password '$MIXED_PASSWORD' using plugin Srp;
+create or alter user $EVENT_USER password '$EVENT_PASSWORD' using plugin Srp;
+commit;
+EOF
+    fi
 }
 
 create_test_db() {
-    [ -e "$DATABASE" ] && return 0
-    as_firebird "$ISQL" -q -user SYSDBA >/dev/null <<EOF
+    [ -e "$ROOT$DATABASE" ] && return 0
+    local grants=""
+    if [ "$PROFILE" != legacy ]; then
+        grants="grant select, insert on orders to user $MIXED_USER, user $EVENT_USER;
+grant execute on procedure post_events to user $MIXED_USER, user $EVENT_USER;
+commit;"
+    fi
+    as_firebird "$EMBEDDED_ISQL" -q -user SYSDBA >/dev/null <<EOF
 create database '$DATABASE';
 create table orders (id integer generated by default as identity primary key,
                      item varchar(40));
@@ -206,6 +451,7 @@ begin
 end^
 set term ;^
 commit;
+$grants
 EOF
 }
 
@@ -223,10 +469,14 @@ cmd_start() {
     create_security_db
     create_test_db
     rm -f "$PIDFILE"
-    env FIREBIRD="$FB_DIR" FIREBIRD_LOCK="$FB_DIR/lock" FIREBIRD_TMP="$FB_DIR/tmp" \
-        start-stop-daemon --start --background --make-pidfile --pidfile "$PIDFILE" \
-        --chuid firebird:firebird --chdir "$FB_DIR" --exec "$SERVER"
-    for _ in $(seq 1 100); do
+    local how=(--chuid firebird:firebird --chdir "$DIR" --exec "$SERVER")
+    if [ -n "$ROOT" ]; then
+        how=(--exec "$ROOT$SERVER" --startas "$(command -v chroot)" --
+            --userspec="$(root_firebird_ids)" "$ROOT" "$SERVER")
+    fi
+    env FIREBIRD="$SRV_DIR" FIREBIRD_LOCK="$SRV_DIR/lock" FIREBIRD_TMP="$SRV_DIR/tmp" \
+        start-stop-daemon --start --background --make-pidfile --pidfile "$PIDFILE" "${how[@]}"
+    for _ in $(seq 1 400); do
         if port_open; then
             say "running on 127.0.0.1:$FB_PORT (pid $(cat "$PIDFILE")), database $DATABASE"
             return 0
@@ -235,7 +485,7 @@ cmd_start() {
         [ -d "/proc/$(cat "$PIDFILE" 2>/dev/null)" ] || break
         sleep 0.05
     done
-    die "the server did not start; see /var/log/firebird/firebird3.0.log"
+    die "the server did not start; see $SERVER_LOG"
 }
 
 cmd_stop() {
@@ -244,7 +494,7 @@ cmd_stop() {
         return 0
     fi
     need_root stop
-    start-stop-daemon --stop --quiet --oknodo --pidfile "$PIDFILE" --exec "$SERVER" \
+    start-stop-daemon --stop --quiet --oknodo --pidfile "$PIDFILE" --exec "$ROOT$SERVER" \
         --retry TERM/10/KILL/5
     rm -f "$PIDFILE"
     say "stopped"
@@ -262,19 +512,21 @@ cmd_status() {
 
 cmd_env() {
     server_pid >/dev/null || say "warning: the server is not running (start it first)"
-    # VARNEL_TEST_ISQL, VARNEL_TEST_FIREBIRD and VARNEL_TEST_DSN let a test fire events:
-    #   FIREBIRD=$VARNEL_TEST_FIREBIRD $VARNEL_TEST_ISQL -q -user $VARNEL_TEST_USER \
-    #       -password $VARNEL_TEST_PASSWORD $VARNEL_TEST_DSN
-    printf 'export VARNEL_TEST_SERVER=127.0.0.1 VARNEL_TEST_PORT=%q VARNEL_TEST_DATABASE=%q' \
-        "$FB_PORT" "$DATABASE"
-    printf ' VARNEL_TEST_USER=%q VARNEL_TEST_PASSWORD=%q' "$FB_USER" "$FB_PASSWORD"
-    printf ' VARNEL_TEST_ISQL=%q VARNEL_TEST_FIREBIRD=%q VARNEL_TEST_DSN=%q\n' \
-        "$ISQL" "$FB_DIR/client" "127.0.0.1/$FB_PORT:$DATABASE"
+    local p=$ENV_PREFIX
+    printf 'export %sSERVER=127.0.0.1 %sPORT=%q %sDATABASE=%q' "$p" "$p" "$FB_PORT" "$p" "$DATABASE"
+    printf ' %sUSER=%q %sPASSWORD=%q' "$p" "$FB_USER" "$p" "$FB_PASSWORD"
+    printf ' %sISQL=%q %sFIREBIRD=%q %sDSN=%q' "$p" "$ISQL" "$p" "$DIR/client" \
+        "$p" "127.0.0.1/$FB_PORT:$DATABASE"
+    if [ "$PROFILE" != legacy ]; then
+        printf ' %sMIXED_USER=%q %sMIXED_PASSWORD=%q %sEVENT_USER=%q %sEVENT_PASSWORD=%q' \
+            "$p" "$MIXED_USER" "$p" "$MIXED_PASSWORD" "$p" "$EVENT_USER" "$p" "$EVENT_PASSWORD"
+    fi
+    printf '\n'
 }
 
 cmd_sql() {
     server_pid >/dev/null || die "the server is not running"
-    local run=(env FIREBIRD="$FB_DIR/client" FIREBIRD_LOCK="$FB_DIR/client/lock"
+    local run=(env FIREBIRD="$DIR/client" FIREBIRD_LOCK="$DIR/client/lock"
         "$ISQL" -q -user "$FB_USER" -password "$FB_PASSWORD" "127.0.0.1/$FB_PORT:$DATABASE")
     if [ $# -gt 0 ]; then
         printf '%s\ncommit;\n' "$*" | "${run[@]}"
@@ -286,7 +538,7 @@ cmd_sql() {
 cmd_clean() {
     cmd_stop
     need_root clean
-    rm -rf "$FB_DIR"
+    rm -rf "$DIR"
 }
 
 case "${1:-}" in
@@ -305,7 +557,7 @@ case "${1:-}" in
         ;;
     clean) cmd_clean ;;
     *)
-        sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,/^# What this changes/p' "$0" | sed -e '$d' -e 's/^# \{0,1\}//'
         exit 2
         ;;
 esac
