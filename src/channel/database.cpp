@@ -52,16 +52,15 @@ bool CDatabase::AttachDatabase(const uint8_t* dpb, int32_t, int32_t dpbLength,
     platform::LockGuard guard(lock);
     if (mainStream.Open(host, port) && Handshake(databasePath)) {
         WriteAttach(mainStream, databasePath, dpb, dpbLength);
-        mainStream.pendingOperation = -1;
         CResponse response;
-        if (ReadResponse(mainStream, response)) {
+        if (ReadReply(response)) {
             databaseHandle = response.objectHandle;
             serverVersion = GetServerVersion();
-            return true;
-        }
-        if (!mainStream.IsBroken() && response.operation != op_response) {
-            // The server answered with something other than a response.
-            mainStream.Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
+            // A server may refuse the version and still serve; a connection that
+            // broke while it answered is lost.
+            if (!mainStream.IsBroken()) {
+                return true;
+            }
         }
     }
     mainStream.Close();
@@ -82,9 +81,8 @@ AnsiString CDatabase::GetServerVersion() {
 bool CDatabase::InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t* buffer,
                              int32_t bufferLength) {
     WriteInfoDatabase(mainStream, databaseHandle, items, itemsLength, bufferLength);
-    mainStream.pendingOperation = -1;
     CResponse response;
-    if (!ReadResponse(mainStream, response)) {
+    if (!ReadReply(response)) {
         return false;
     }
     size_t length = response.data.Length();
@@ -99,16 +97,12 @@ bool CDatabase::InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t*
 
 bool CDatabase::ConnectRequest(uint32_t* objectHandle, AnsiString* address, uint32_t* port) {
     WriteConnectRequest(mainStream, databaseHandle);
-    mainStream.pendingOperation = -1;
     CResponse response;
-    const bool answered = ReadResponse(mainStream, response);
+    const bool answered = ReadReply(response);
     *objectHandle = static_cast<uint32_t>(response.objectHandle);
     *port = 0;
     address->Clear();
     if (!answered) {
-        if (!mainStream.IsBroken() && response.operation != op_response) {
-            mainStream.Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
-        }
         return false;
     }
     if (!DecodeAuxiliaryPort(response.data, port)) {
@@ -149,23 +143,32 @@ bool CDatabase::QueueEvents(const EventRequest& request) {
     CParamBlock block(storage, kEventBlockCapacity);
     const int32_t length = request.BuildEventBlock(block);
     WriteQueEvents(mainStream, databaseHandle, storage, length, request.eventId);
-    mainStream.pendingOperation = -1;
     CResponse response;
-    return ReadResponse(mainStream, response);
+    return ReadReply(response);
 }
 
 bool CDatabase::CancelEvents(int32_t eventId) {
     WriteCancelEvents(mainStream, databaseHandle, eventId);
-    mainStream.pendingOperation = -1;
     CResponse response;
-    return ReadResponse(mainStream, response);
+    return ReadReply(response);
 }
 
 void CDatabase::DetachDatabase() {
     WriteDetach(mainStream, databaseHandle);
-    mainStream.pendingOperation = -1;
     CResponse response;
-    ReadResponse(mainStream, response);
+    ReadReply(response);
+}
+
+bool CDatabase::ReadReply(CResponse& response) {
+    mainStream.pendingOperation = -1;
+    if (ReadResponse(mainStream, response)) {
+        return true;
+    }
+    if (!mainStream.IsBroken() && response.operation != op_response) {
+        // Anything but a response here means the stream is out of step.
+        mainStream.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
+    }
+    return false;
 }
 
 bool CDatabase::IsConnected() const {

@@ -19,6 +19,7 @@
 #include "events/event_records.h"
 #include "platform/event.h"
 #include "platform/lock.h"
+#include "wire/response.h"
 #include "wire/wire_stream.h"
 
 class CDatabase;
@@ -112,6 +113,10 @@ private:
     void HandleEventReport(const AnsiString& items, int32_t eventId);
     // Closes the auxiliary socket and stops the loop (under `lock`).
     void EndAuxiliary();
+    // Reads the reply to the request just written on mainStream. False with the
+    // reason in mainStream.errorText; a reply that is no response breaks the stream,
+    // so that nothing later reads out of step.
+    bool ReadReply(CResponse& response);
     // Starts the listener thread with listenerEvent registered (not yet signalled),
     // unless it runs already. False with the reason in mainStream.errorText.
     bool EnsureListener();
