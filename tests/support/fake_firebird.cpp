@@ -84,6 +84,17 @@ void FakeFirebird::SetDatabaseHandle(int32_t handle) {
     databaseHandle_ = handle;
 }
 
+void FakeFirebird::FaultAtReply(int nth, Fault fault) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    faultAt_ = replies_ + nth;
+    fault_ = fault;
+}
+
+int FakeFirebird::Replies() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return replies_;
+}
+
 std::vector<FirebirdRequest> FakeFirebird::Requests() {
     std::lock_guard<std::mutex> guard(mutex_);
     return requests_;
@@ -223,12 +234,16 @@ void FakeFirebird::Run() {
         }
         input_.clear();
         main_ = connection;
-        Serve(connection);
+        const bool graceful = Serve(connection);
         {
             // DropConnections shuts the descriptor down under the lock, so it is never
             // one that was closed and given out again.
             std::lock_guard<std::mutex> guard(mutex_);
             main_ = -1;
+            if (!graceful) {
+                const linger reset{1, 0};
+                ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+            }
             ::close(connection);
             ++mainClosed_;
         }
@@ -236,7 +251,7 @@ void FakeFirebird::Run() {
     }
 }
 
-void FakeFirebird::Serve(int connection) {
+bool FakeFirebird::Serve(int connection) {
     for (;;) {
         FirebirdRequest request;
         request.receives = input_.empty() ? 0 : 1;
@@ -250,15 +265,30 @@ void FakeFirebird::Serve(int connection) {
             // already): what arrived and made no whole request counts.
             std::lock_guard<std::mutex> guard(mutex_);
             strayBytes_ += input_.size() + (read == 0 ? request.bytes.size() : 0);
-            return;
+            return true;
         }
         int auxiliaryListener = -1;
         const Bytes reply = Reply(request, &auxiliaryListener);
+        Fault fault = Fault::kNone;
         {
             std::lock_guard<std::mutex> guard(mutex_);
             requests_.push_back(request);
+            if (++replies_ == faultAt_) {
+                fault = fault_;
+            }
         }
         changed_.notify_all();
+        if (fault != Fault::kNone) {
+            if (auxiliaryListener >= 0) {
+                ::close(auxiliaryListener);
+            }
+            if (fault == Fault::kGarbage) {
+                SendAll(connection, Words({0x7EADBEEF, 0x01020304}));
+            } else if (fault == Fault::kTruncate) {
+                SendAll(connection, Bytes(reply.begin(), reply.begin() + reply.size() / 2));
+            }
+            return fault != Fault::kReset;
+        }
         SendAll(connection, reply);
         if (auxiliaryListener >= 0) {
             AcceptAuxiliary(auxiliaryListener);
@@ -391,7 +421,6 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxiliaryListener
     const bool refused = !reply.status.empty();
     uint16_t port = 0;
     if (!refused && (reply.layout == Layout::kIPv4 || reply.layout == Layout::kIPv6)) {
-        port = reply.listenPort;
         *auxiliaryListener = ListenOnLoopback(&port);
     } else if (reply.layout == Layout::kUnreachablePort) {
         port = UnusedLoopbackPort();

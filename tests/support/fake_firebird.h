@@ -52,11 +52,18 @@ struct ConnectRequestReply {
     };
     Layout layout = Layout::kIPv4;
     uint8_t address[4] = {127, 0, 0, 1};  // in the IPv4 layout; the client must not use it
-    // The auxiliary listener's port; 0 takes a free one. A port that cannot be had is
-    // reported all the same, with nothing listening on it.
-    uint16_t listenPort = 0;
     Bytes data;
     Bytes status;  // empty: success
+};
+
+// What the fake may do instead of a reply, to test how the client takes a peer that
+// fails part-way. Every fault but kNone ends that main connection.
+enum class Fault {
+    kNone,
+    kClose,     // sends nothing and closes (FIN)
+    kReset,     // sends nothing and resets (RST)
+    kGarbage,   // sends a packet that is no reply at all, then closes
+    kTruncate,  // sends the first half of the reply, then closes
 };
 
 class FakeFirebird {
@@ -77,6 +84,10 @@ public:
     void SetConnectRequestReply(const ConnectRequestReply& reply);
     void SetInfoReply(const Bytes& data);    // p_resp_data of op_info_database
     void SetDatabaseHandle(int32_t handle);  // p_resp_object of op_attach
+    // Does `fault` instead of the nth reply from now on (1: the next one).
+    void FaultAtReply(int nth, Fault fault);
+    // Replies sent on main connections so far (faulted ones included).
+    int Replies();
 
     // What arrived, in order. Each request is recorded just before its reply leaves.
     std::vector<FirebirdRequest> Requests();
@@ -103,7 +114,8 @@ public:
 
 private:
     void Run();
-    void Serve(int connection);
+    // False when the connection is to end with a reset.
+    bool Serve(int connection);
     // 1 for a whole request, 0 at the end of the stream or a protocol error, -1 for
     // an operation the fake does not know (recorded as it is).
     int ReadRequest(int connection, FirebirdRequest& request);
@@ -135,6 +147,9 @@ private:
     ConnectRequestReply connectReply_;
     Bytes infoReply_;
     int32_t databaseHandle_ = 1;
+    int replies_ = 0;
+    int faultAt_ = 0;  // the reply number that is faulted; 0: none
+    Fault fault_ = Fault::kNone;
     std::vector<FirebirdRequest> requests_;
     int mainConnections_ = 0;
     int mainClosed_ = 0;
