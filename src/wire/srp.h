@@ -30,8 +30,9 @@ enum class SrpHash { kSha1, kSha256 };
 
 constexpr size_t kSrpPrivateKeySize = 128;
 constexpr size_t kSrpSessionKeySize = 20;
-// Limits on the server's message: its salt text (64 characters from Firebird 3 and 4)
-// and B (at most 256 hex digits below N).
+// Limits on the server's message: its salt text (up to 64 characters from Firebird 3
+// and 4; leading zeros are dropped, so 63 happens) and B (256 hex digits at most below
+// N; the limit leaves room for leading zeros).
 constexpr size_t kSrpMaxSaltLength = 256;
 constexpr size_t kSrpMaxServerKeyLength = 512;
 
