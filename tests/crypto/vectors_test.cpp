@@ -196,18 +196,14 @@ TEST(BigNumber, TextAndBytes) {
         const char* canonical;  // upper case, no leading zeros
         const char* bytes;      // minimal bytes
     } cases[] = {
-        {"0", true, "0", ""},
         {"0000", true, "0", ""},
-        {"00ff", true, "FF", "ff"},
-        {"aBcDeF0123456789", true, "ABCDEF0123456789", "abcdef0123456789"},
-        {"100000000", true, "100000000", "0100000000"},
-        {std::string(512, 'F'), true, nullptr, nullptr},
+        {"00aBcDeF0123456789", true, "ABCDEF0123456789", "abcdef0123456789"},
         {std::string(511, '0') + "1", true, "1", "01"},
+        {std::string(512, 'F'), true, nullptr, nullptr},
         {"", false, nullptr, nullptr},
         {std::string(513, '0'), false, nullptr, nullptr},
         {"12G4", false, nullptr, nullptr},
         {"0x12", false, nullptr, nullptr},
-        {"12 ", false, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         crypto::BigNumber value(7);

@@ -3,29 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+
+#include "crypto/hex_bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes FromHex(const std::string& text) {
-    Bytes bytes;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) {
-        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-std::string ToHex(const uint8_t* data, size_t length) {
-    std::string text;
-    for (size_t i = 0; i < length; ++i) {
-        static const char kDigits[] = "0123456789ABCDEF";
-        text.push_back(kDigits[data[i] >> 4]);
-        text.push_back(kDigits[data[i] & 15]);
-    }
-    return text;
-}
+using crypto_test::Bytes;
+using crypto_test::FromHex;
+using crypto_test::ToHex;
 
 // Logins to the Firebird 3 server at its default settings (port 3060 of the probe
 // setup) with a fixed private value: the server accepted each proof and the wire
@@ -55,7 +40,7 @@ const Login kLogins[] = {
      "53775C4011A62D9EB0226413C3B79735CB75C6DC0137E41B565C0C61365AA0A6E880447A9ECE9E1570A4734AB7"
      "978D120B5E4235AC2C4F4E980A570D1E0083A4ED03E16C1183F81CA7EF6424E632FAEADF2AD0E110E5511B9152"
      "434F3BE41797C807C5B2FAEE308427D858C4A199C3689CD1B2D10F3E56C796076170DCDB7C46",
-     "421F26BA6B331AF90F4431A27ECABD99AF003ECA", "F289920ADF685A7D764351BF369CF9C1BF4586E9"},
+     "421F26BA6B331AF90F4431A27ECABD99AF003ECA", "f289920adf685a7d764351bf369cf9c1bf4586e9"},
     {SrpHash::kSha256, "SYSDBA", "masterkey",
      "3F879097927E38DC5BBB9E2F206C3B87150C64C8F96CD3D75F3522F7E0ACEA1",
      "E12DF60CA7883CA60DB5906F7774637D432CF709E5414565EF020FAF5CED886A6C13025ABA2502CB38CCCE28F1"
@@ -68,7 +53,7 @@ const Login kLogins[] = {
      "ABFC6395108F02D49FB5E9969660EB979A96648DB6D03EE4766FCC08AFFDBB486EBDF83F620200BA5D4AC917C8"
      "76F67D2F2DD9B6055C6C75E55C637EA37B7031740A4944DDD73332EE6301FB55686EA6925CF2",
      "BB4C1C0451DFE446263FE5100286EE9148C4A50EC30B0AF357A18818BAD7D1B4",
-     "734A76EB0C94DEFF4063C98F40A66BDBFA2A3BCD"},
+     "734a76eb0c94deff4063c98f40a66bdbfa2a3bcd"},
     {SrpHash::kSha256, "FBTEST", "fbtest12",
      "E6341E8F7C6AB26F37640E2ECB778677A38F8DAA8ECF46F3C39EE9FED9A548E1",
      "BC9872087774F91000F7EDD7EE02C58E27FDB5DA25797BC12F692F3C86613FB3DB698DB35AA54D9CB179F0E28E"
@@ -81,7 +66,7 @@ const Login kLogins[] = {
      "95D4981780E2DF24C64469D5CE817441D84106962E9F6027216F73201D4EC953397B8F4B69815FBAE494879D4A"
      "EE58511C2B0E4B8485C7469EF0F3F41E5F793A80597AA10C0DA191C5244D044D844D1E28BA",
      "88937F2FF7E407C949BF92DA8A910270A25E780B0DD95D3B7FB4C50F87B234A6",
-     "75A1EE918699E8468AD75C2626BA0052AAC4EE59"},
+     "75a1ee918699e8468ad75c2626ba0052aac4ee59"},
 };
 
 TEST(Srp, ProofsTheServerAccepted) {
@@ -113,30 +98,23 @@ TEST(Srp, ProofsTheServerAccepted) {
 }
 
 TEST(Srp, TrivialKeysAreRefused) {
-    // a = 0 and a = N both give A = 1: the caller must draw again.
-    const Bytes n = FromHex(
+    const std::string n =
         "E67D2E994B2F900C3F41F08F5BB2627ED0D49EE1FE767A52EFCD565CD6E768812C3E1E9CE8F0A8BEA6CB13CD"
         "29DDEBF7A96D4A93B55D488DF099A15C89DCB0640738EB2CBDD9A8F7BAB561AB1B0DC1C6CDABF303264A08D1"
-        "BCA932D1F1EE428B619D970F342ABA9A65793B8B2F041AE5364350C16F735F56ECBCA87BD57B29E7");
-    const Bytes zero(kSrpPrivateKeySize, 0);
+        "BCA932D1F1EE428B619D970F342ABA9A65793B8B2F041AE5364350C16F735F56ECBCA87BD57B29E7";
     SrpClient client;
     SrpProof proof;
     EXPECT_FALSE(client.Prove(SrpHash::kSha1, "U", "p", "S", "2", &proof));  // not started
-    EXPECT_FALSE(client.Start(zero.data()));
-    EXPECT_FALSE(client.Start(n.data()));
+    // a = 0 and a = N both give A = 1: the caller must draw again.
+    EXPECT_FALSE(client.Start(Bytes(kSrpPrivateKeySize, 0).data()));
+    EXPECT_FALSE(client.Start(FromHex(n).data()));
     EXPECT_TRUE(client.PublicKeyHex().IsEmpty());
 
     // B that is 0 or 1 mod N, or not a number, gives no proof.
-    const Bytes a = FromHex(kLogins[0].a);
-    ASSERT_TRUE(client.Start(a.data()));
-    std::string bIsN;
-    for (uint8_t byte : n) {
-        static const char kDigits[] = "0123456789ABCDEF";
-        bIsN += kDigits[byte >> 4];
-        bIsN += kDigits[byte & 15];
-    }
-    for (const char* b : {"0", "1", bIsN.c_str(), "", "12X4"}) {
-        EXPECT_FALSE(client.Prove(SrpHash::kSha1, "U", "p", "S", b, &proof)) << b;
+    ASSERT_TRUE(client.Start(FromHex(kLogins[0].a).data()));
+    for (const std::string& b :
+         {std::string("0"), std::string("1"), n, std::string(""), std::string("12X4")}) {
+        EXPECT_FALSE(client.Prove(SrpHash::kSha1, "U", "p", "S", b.c_str(), &proof)) << b;
     }
     EXPECT_TRUE(client.Prove(SrpHash::kSha1, "U", "p", "S", "2", &proof));
 }
