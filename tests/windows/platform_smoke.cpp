@@ -1,6 +1,6 @@
 // Exercises the Windows platform layer against the real system calls: events and
 // waits, threads, the lock, the host window with a subclass and posted messages,
-// and the machine and user names. Prints every failed check and a final count; the
+// the machine and user names, and random bytes. Prints every failed check and a final count; the
 // exit code is 0 only when every check passed.
 
 #include <atomic>
@@ -13,6 +13,7 @@
 #include "platform/event.h"
 #include "platform/lock.h"
 #include "platform/names.h"
+#include "platform/random.h"
 #include "platform/thread.h"
 #include "platform/window.h"
 
@@ -391,6 +392,18 @@ void TestNamesAndClock() {
     CHECK(slept >= 30 && slept < 2000);
 }
 
+// RtlGenRandom is called in pieces of 64 KiB: a long draw reaches its last bytes.
+void TestRandom() {
+    static uint8_t first[100000];
+    static uint8_t second[100000];
+    CHECK(FillRandom(first, sizeof first));
+    CHECK(FillRandom(second, sizeof second));
+    CHECK(std::memcmp(first, second, sizeof first) != 0);
+    static const uint8_t zeros[32] = {};
+    CHECK(std::memcmp(first + sizeof first - 32, zeros, 32) != 0);
+    CHECK(FillRandom(nullptr, 0));
+}
+
 }  // namespace
 
 int main() {
@@ -401,6 +414,7 @@ int main() {
     TestLock();
     TestWindow();
     TestNamesAndClock();
+    TestRandom();
     std::printf("platform smoke test: %u ms\n", TickCount() - start);
     wincheck::Summary();
     return wincheck::failed == 0 ? 0 : 1;
