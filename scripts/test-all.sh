@@ -32,7 +32,8 @@ die() {
     exit 1
 }
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config clang-format)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config clang-format libssl-dev
+    libcrypt-dev)
 if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
         binutils-mingw-w64-x86-64)
