@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int32_t kVersionBufferLength = 128;
+// Room for the fixed items, the user name and a login plugin's message.
+constexpr int32_t kAttachBlockCapacity = 1024;
 
 }  // namespace
 
@@ -39,36 +41,42 @@ void CDatabase::AttachEventSink(IEventSink* sink) {
 
 bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
                                 const AnsiString& databasePath, const AnsiString& userName,
-                                const AnsiString& password) {
-    uint8_t dpb[kDatabaseBlockCapacity];
-    const int32_t length = BuildDatabaseParameterBlock(dpb, userName, password);
-    return AttachDatabase(dpb, kDatabaseBlockCapacity, length, host, static_cast<uint32_t>(port),
-                          databasePath);
-}
-
-bool CDatabase::AttachDatabase(const uint8_t* dpb, int32_t, int32_t dpbLength,
-                               const AnsiString& host, uint32_t port,
-                               const AnsiString& databasePath) {
+                                const AnsiString& password, const LoginOptions& options) {
+    LoginSettings settings{userName, password, options};
+    CLogin login(mainStream, settings);
     platform::LockGuard guard(lock);
-    if (mainStream.Open(host, port) && Handshake(databasePath)) {
-        WriteAttach(mainStream, databasePath, dpb, dpbLength);
-        CResponse response;
-        if (ReadReply(response)) {
-            databaseHandle = response.objectHandle;
-            serverVersion = GetServerVersion();
-            // A server may refuse the version and still serve; a connection that
-            // broke while it answered is lost.
-            if (!mainStream.IsBroken()) {
-                return true;
-            }
+    if (mainStream.Open(host, static_cast<uint32_t>(port)) &&
+        AttachDatabase(login, databasePath)) {
+        serverVersion = GetServerVersion();
+        // A server may refuse the version and still serve; a connection that broke
+        // while it answered is lost.
+        if (!mainStream.IsBroken()) {
+            protocolVersion = login.Protocol();
+            authPlugin = login.Plugin();
+            wireCipher = login.Cipher();
+            return true;
         }
     }
     mainStream.Close();
     return false;
 }
 
-bool CDatabase::Handshake(const AnsiString& databasePath) {
-    return ::Handshake(mainStream, databasePath);
+bool CDatabase::AttachDatabase(CLogin& login, const AnsiString& databasePath) {
+    if (!login.Connect(databasePath)) {
+        return false;
+    }
+    uint8_t dpb[kAttachBlockCapacity];
+    const int32_t length = login.BuildAttachBlock(dpb, kAttachBlockCapacity);
+    WriteAttach(mainStream, databasePath, dpb, length);
+    CResponse response;
+    if (!login.ReadAttachReply(response)) {
+        if (!mainStream.IsBroken() && response.operation != op_response) {
+            mainStream.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
+        }
+        return false;
+    }
+    databaseHandle = response.objectHandle;
+    return true;
 }
 
 AnsiString CDatabase::GetServerVersion() {

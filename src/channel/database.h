@@ -19,6 +19,7 @@
 #include "events/event_records.h"
 #include "platform/event.h"
 #include "platform/lock.h"
+#include "wire/handshake.h"
 #include "wire/response.h"
 #include "wire/wire_stream.h"
 
@@ -59,13 +60,13 @@ public:
     // Where the listener hands new occurrences; nullptr drops them.
     void AttachEventSink(IEventSink* sink);
 
-    // Opens the main connection and attaches the database. False with the reason in
-    // mainStream.errorText; the main socket is then closed.
+    // Opens the main connection, logs in and attaches the database. False with the
+    // reason in mainStream.errorText; the main socket is then closed.
     bool ConnectDatabase(const AnsiString& host, int32_t port, const AnsiString& databasePath,
-                         const AnsiString& userName, const AnsiString& password);
-    bool AttachDatabase(const uint8_t* dpb, int32_t capacity, int32_t dpbLength,
-                        const AnsiString& host, uint32_t port, const AnsiString& databasePath);
-    bool Handshake(const AnsiString& databasePath);
+                         const AnsiString& userName, const AnsiString& password,
+                         const LoginOptions& options = LoginOptions());
+    // The login (op_connect and what follows), op_attach and its reply.
+    bool AttachDatabase(CLogin& login, const AnsiString& databasePath);
     AnsiString GetServerVersion();
     bool InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t* buffer,
                       int32_t bufferLength);
@@ -103,6 +104,11 @@ public:
     IEventSink* eventSink = nullptr;
     platform::Lock lock;
     AnsiString serverVersion;
+    // How the main connection logged in: the protocol version (10, 13 ... 17), the
+    // login plugin (empty under 10) and the wire cipher (empty: none).
+    int32_t protocolVersion = 0;
+    AnsiString authPlugin;
+    AnsiString wireCipher;
     int32_t databaseHandle = 0;
     int32_t nextEventId = 0;
     CWireStream mainStream;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "wire/handshake.h"
+
 enum RequestCode : uint8_t {
     REQ_SUBSCRIBE = 1,
     REQ_UNSUBSCRIBE = 2,
@@ -28,6 +30,8 @@ struct RequestBlock {
     char password[65] = {};
     char database[257] = {};
     int32_t port = kDefaultPort;
+    // How REQ_CONNECT logs in: wire encryption and the login plugins to offer.
+    LoginOptions login;
 };
 
 // Copies a NUL-terminated text into a fixed field, cut to the field's capacity less

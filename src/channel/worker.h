@@ -9,7 +9,7 @@
 // runs it with CDatabase. A Database provides:
 //   static std::unique_ptr<Database> Create();          // nullptr when it cannot be made
 //   void AttachEventSink(IEventSink*);
-//   bool ConnectDatabase(host, port, database, user, password);
+//   bool ConnectDatabase(host, port, database, user, password, const LoginOptions&);
 //   bool IsConnected() const;
 //   bool Disconnect();
 //   bool SubscribeEvent(const AnsiString&);
@@ -117,7 +117,7 @@ private:
         database->AttachEventSink(sink_);
         if (!database->ConnectDatabase(AnsiString(block_.text), block_.port,
                                        AnsiString(block_.database), AnsiString(block_.user),
-                                       AnsiString(block_.password))) {
+                                       AnsiString(block_.password), block_.login)) {
             CopyToField(block_.text, database->ErrorText().CStr());
             database->Disconnect();
             return;

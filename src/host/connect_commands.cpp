@@ -80,8 +80,8 @@ int32_t ParsePortText(const AnsiString& text) {
     return static_cast<int32_t>(value);
 }
 
-void SendConnectRequest(const AnsiString& host, AnsiString database, const AnsiString& user,
-                        const AnsiString& password) {
+void PrepareConnectRequest(const AnsiString& host, AnsiString database, const AnsiString& user,
+                           const AnsiString& password) {
     if (host.IsEmpty()) {
         host::HostRaiseError(msg::kHostNameEmpty);
     }
@@ -121,7 +121,6 @@ void SendConnectRequest(const AnsiString& host, AnsiString database, const AnsiS
     CopyToField(request.user, user.CStr());
     CopyToField(request.password, password.CStr());
     CopyToField(request.database, database.CStr());
-    MakeRequest();
 }
 
 void VARNEL_CDECL VN_CONNECT(hostabi::ParamBlock* params) {
@@ -134,8 +133,11 @@ void VARNEL_CDECL VN_CONNECT(hostabi::ParamBlock* params) {
     if (params->count > 4) {
         port = hostabi::Arg(params, 4)->intValue;  // a copy: the record is packed
     }
-    Library().request.port = port;
-    SendConnectRequest(args[0], args[1], args[2], args[3]);
+    RequestBlock& request = Library().request;
+    request.port = port;
+    request.login = LoginOptions();
+    PrepareConnectRequest(args[0], args[1], args[2], args[3]);
+    MakeRequest();
     FinishConnect();
 }
 
@@ -157,7 +159,24 @@ void VARNEL_CDECL VN_STRINGCONNECT(hostabi::ParamBlock* params) {
         FindConnectionValue(connection, "pwd=", &password);
     }
     const bool hasPort = FindConnectionValue(connection, "port=", &port);
-    Library().request.port = hasPort && !port.IsEmpty() ? ParsePortText(port) : kDefaultPort;
-    SendConnectRequest(server, database, user, password);
+    RequestBlock& request = Library().request;
+    request.port = hasPort && !port.IsEmpty() ? ParsePortText(port) : kDefaultPort;
+    PrepareConnectRequest(server, database, user, password);
+    // The login's keys come last, so that the older checks keep their order.
+    request.login = LoginOptions();
+    AnsiString value;
+    if (FindConnectionValue(connection, "wirecrypt=", &value) &&
+        !ParseWireCrypt(value, &request.login.wireCrypt)) {
+        host::HostRaiseError(msg::kUnknownWireCrypt);
+    }
+    AnsiString unknown;
+    if (FindConnectionValue(connection, "authclient=", &value) &&
+        !ParseAuthPlugins(value, &request.login.plugins, &unknown)) {
+        char message[160];
+        std::snprintf(message, sizeof message, msg::kUnknownAuthPlugin,
+                      unknown.UpToFirstZero().CStr());
+        host::HostRaiseError(message);
+    }
+    MakeRequest();
     FinishConnect();
 }

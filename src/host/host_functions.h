@@ -29,7 +29,8 @@ bool FindConnectionValue(const AnsiString& connectionString, const char* key, An
 int32_t ParsePortText(const AnsiString& text);
 
 // Checks the four texts, strips a leading server part from the database path and
-// sends REQ_CONNECT; `port` must already be set in the request block. Raises a host
-// error when a check fails.
-void SendConnectRequest(const AnsiString& host, AnsiString database, const AnsiString& user,
-                        const AnsiString& password);
+// writes REQ_CONNECT into the request block (`port` and `login` must be set there
+// already, or are set before the request is made). Raises a host error when a check
+// fails.
+void PrepareConnectRequest(const AnsiString& host, AnsiString database, const AnsiString& user,
+                           const AnsiString& password);

@@ -18,3 +18,6 @@ constexpr int32_t isc_arg_sql_state = 19;
 constexpr int32_t isc_io_error = 335544344;
 constexpr int32_t isc_login = 335544472;
 constexpr int32_t isc_io_open_err = 335544734;
+constexpr int32_t isc_wirecrypt_incompatible = 335545064;
+constexpr int32_t isc_miss_wirecrypt = 335545065;
+constexpr int32_t isc_login_error = 335545106;

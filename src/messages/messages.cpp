@@ -18,6 +18,11 @@ const MessageEntry kMessages[] = {
      "Your user name and password are not defined. Ask your database administrator to set "
      "up a Firebird login."},
     {isc_io_open_err, "Error while trying to open file"},
+    {isc_wirecrypt_incompatible,
+     "The server requires wire encryption, which this connection disables (wirecrypt=Disabled)."},
+    {isc_miss_wirecrypt,
+     "The server requires wire encryption, but this connection could not be encrypted."},
+    {isc_login_error, "The login failed on the server; its log says why."},
 };
 
 }  // namespace

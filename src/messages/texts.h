@@ -20,6 +20,10 @@ inline constexpr char kEventNameEmpty[] = "Event name is empty.";
 inline constexpr char kEventNameTooLong[] = "Event name is too long. %d chars is max.";
 inline constexpr char kTemplateTooLong[] = "Function name is too long. %d chars is max.";
 inline constexpr char kTemplateWithoutKeyword[] = "Function does not have %s keyword.";
+inline constexpr char kUnknownWireCrypt[] =
+    "Wire encryption must be Required, Enabled or Disabled.";
+inline constexpr char kUnknownAuthPlugin[] =
+    "Unknown authentication method: %s. Srp256, Srp and Legacy_Auth are known.";
 
 // Failures that the dispatch entry catches itself.
 inline constexpr char kNotEnoughMemory[] = "Not enough memory.";
@@ -39,6 +43,20 @@ inline constexpr char kNoEventAddress[] = "The server gave no usable address for
 inline constexpr char kNoComputerName[] = "Unable to get a host name.";
 inline constexpr char kNoUserName[] = "Unable to get a user name.";
 inline constexpr char kListenerFailed[] = "Unable to start listening for events.";
+
+// Logging in and encrypting the connection.
+inline constexpr char kProtocolsRefused[] =
+    "The server refused the connection: it accepts none of the protocol versions offered (%s).";
+inline constexpr char kNoCommonAuthPlugin[] =
+    "The server accepts none of the authentication methods offered (%s).";
+inline constexpr char kUnusableLoginMessage[] = "The server sent a login message that cannot be read.";
+inline constexpr char kUnknownServerPlugin[] =
+    "The server asks for the authentication method %s, which was not offered.";
+inline constexpr char kNoCommonCipher[] =
+    "Wire encryption is required, but the server offers no method this library has (%s).";
+inline constexpr char kCannotEncrypt[] =
+    "Wire encryption is required, but the server cannot encrypt this connection.";
+inline constexpr char kNoRandomSource[] = "Unable to get random numbers for the login.";
 
 // The socket and the stream.
 inline constexpr char kSocketServiceFailed[] = "WSAStartup() function is failed";

@@ -1,25 +1,96 @@
 #pragma once
-// The op_connect handshake that opens every main connection: the client offers
-// protocol version 10 and names the database and its user, the server answers
-// op_accept.
+// The login that opens every main connection. The client offers protocol 10 and 13
+// to 17 in op_connect; the server's choice decides the path:
+//   10:   op_accept, and the attach's parameter block carries the user name and the
+//         password, as servers before protocol 13 want them;
+//   13+:  the login plugins (Srp256, Srp, Legacy_Auth) exchange their messages in
+//         op_connect, op_cond_accept or op_accept_data and op_cont_auth (or, without
+//         wire encryption, in the attach's parameter block and the attach's reply);
+//         then, when the login made a session key and the policy allows, op_crypt
+//         switches the connection to the first cipher of the server's list that this
+//         library has. No password travels in clear.
 
 #include <cstdint>
+#include <string>
 
 #include "common/ansi_string.h"
+#include "wire/auth.h"
+#include "wire/response.h"
+#include "wire/wire_crypt.h"
 #include "wire/wire_stream.h"
 
-// Sends op_connect for databasePath on the connected stream and reads the reply.
-// True for op_accept (its version, architecture and type are read and ignored);
-// false with errorText "Unable to get a host name.", "Unable to get a user name." or
-// "Unable to get response." (any other reply, or none).
-bool Handshake(CWireStream& stream, const AnsiString& databasePath);
+// How a connection logs in, beside its user name and password.
+struct LoginOptions {
+    LoginOptions() = default;
+    explicit LoginOptions(WireCryptPolicy policy) : wireCrypt(policy) {}
 
-// Builds the user identification block of op_connect in storage (capacity bytes):
-// CNCT_user, CNCT_host and an empty CNCT_user_verification. Returns its length.
-// Names longer than 255 bytes are cut to what their length byte can say.
-int32_t BuildUserIdentification(uint8_t* storage, int32_t capacity, const AnsiString& userName,
-                                const AnsiString& hostName);
+    WireCryptPolicy wireCrypt = WireCryptPolicy::kEnabled;
+    AuthPluginList plugins;
+    // The one cipher to take when the server offers it; empty: the first of the
+    // server's list that this library has.
+    AnsiString cipher;
+};
 
-// Capacity of the user identification block, and of each name buffer.
-constexpr int32_t kUserIdentificationCapacity = 512;
+struct LoginSettings {
+    AnsiString user;
+    AnsiString password;
+    LoginOptions options;
+};
+
+// Capacity of the user identification block of op_connect, and of each name buffer.
+constexpr int32_t kUserIdentificationCapacity = 1024;
 constexpr uint32_t kNameBufferSize = 64;
+// At most this many authentication rounds are answered; a server that asks for more
+// is out of step.
+constexpr int kMaxAuthRounds = 8;
+
+class CLogin {
+public:
+    CLogin(CWireStream& stream, const LoginSettings& settings)
+        : stream_(stream), settings_(settings), auth_(settings.user, settings.password) {}
+
+    // Sends op_connect for databasePath and goes on as the server's answer asks, up to
+    // the attach. False with the reason in the stream's errorText.
+    bool Connect(const AnsiString& databasePath);
+
+    // The database parameter block of op_attach for the protocol agreed: the fixed
+    // items and the user name, then the password (protocol 10) or the login's data
+    // that travels in the block. Returns its length (0 when it does not fit).
+    int32_t BuildAttachBlock(uint8_t* storage, int32_t capacity) const;
+
+    // Reads the reply to op_attach as ReadResponse does, answering the server's
+    // authentication rounds (op_cont_auth) on the way.
+    bool ReadAttachReply(CResponse& response);
+
+    // The protocol version agreed (10, 13 ... 17), the plugin that logged in (none
+    // under protocol 10) and the cipher in use (empty: none).
+    int32_t Protocol() const { return protocol_; }
+    const char* Plugin() const { return protocol_ >= 13 ? AuthPluginName(auth_.Plugin()) : ""; }
+    const AnsiString& Cipher() const { return cipher_; }
+
+    // The user identification block of op_connect for the first plugin's message.
+    // Returns its length.
+    int32_t BuildUserIdentification(uint8_t* storage, int32_t capacity, const AnsiString& osUser,
+                                    const AnsiString& hostName) const;
+
+private:
+    bool ReadAcceptance();
+    bool Answer(const AnsiString& serverPlugin, const AnsiString& serverData);
+    bool SendContinuation();
+    bool ReadAuthEnd(CResponse& response);
+    bool StartEncryption();
+    void AddKeys(const AnsiString& keys);
+    bool Fail(ErrorKind kind, const AnsiString& text);
+
+    CWireStream& stream_;
+    LoginSettings settings_;
+    ClientAuth auth_;
+    int32_t protocol_ = 0;
+    int32_t firstModern_ = 13;  // the lowest version of 13 and later offered
+    // True once the server has taken the login; false while the login's data still
+    // has to travel in the attach's parameter block and its reply.
+    bool authenticated_ = false;
+    bool dataInAttachBlock_ = false;
+    CipherOffer offer_;
+    AnsiString cipher_;
+};

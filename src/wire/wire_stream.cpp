@@ -29,6 +29,8 @@ CWireStream::CWireStream(IWireTransport* transport)
 bool CWireStream::Open(const AnsiString& host, uint32_t port) {
     output_.clear();
     broken_ = false;
+    sending_.reset();
+    receiving_.reset();
     if (!socket.ServiceStarted()) {
         Fail(ErrorKind::kSystem, msg::kSocketServiceFailed);
         return false;
@@ -76,10 +78,19 @@ int32_t CWireStream::WriteOpaque(const void* data, int32_t n) {
     return n;
 }
 
+void CWireStream::StartEncryption(std::unique_ptr<IWireCipher> sending,
+                                  std::unique_ptr<IWireCipher> receiving) {
+    sending_ = std::move(sending);
+    receiving_ = std::move(receiving);
+}
+
 bool CWireStream::Flush() {
     if (broken_) {
         output_.clear();
         return false;
+    }
+    if (sending_ != nullptr && !output_.empty()) {
+        sending_->Apply(reinterpret_cast<uint8_t*>(&output_[0]), output_.size());
     }
     size_t done = 0;
     while (done < output_.size()) {
@@ -120,6 +131,9 @@ bool CWireStream::ReceiveAll(void* target, int32_t n) {
     int32_t done = 0;
     while (done < n) {
         int received = transport_->Receive(at + done, n - done);
+        if (received > 0 && receiving_ != nullptr) {
+            receiving_->Apply(reinterpret_cast<uint8_t*>(at + done), static_cast<size_t>(received));
+        }
         if (received <= 0) {
             if (received == 0) {
                 Break(ErrorKind::kClosed, msg::kClosedByServer);

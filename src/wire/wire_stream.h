@@ -16,7 +16,9 @@
 //
 // One thread at a time uses a stream; only Close may come from another thread.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/ansi_string.h"
@@ -35,6 +37,14 @@ public:
 
 protected:
     ~IWireTransport() = default;
+};
+
+// A stream cipher as the wire uses it: its keystream is XORed over the bytes in
+// place and runs on from one call to the next.
+class IWireCipher {
+public:
+    virtual ~IWireCipher() = default;
+    virtual void Apply(uint8_t* bytes, size_t length) = 0;
 };
 
 class CWireStream {
@@ -101,6 +111,12 @@ public:
     // Does nothing on a stream already broken.
     void Break(ErrorKind kind, const AnsiString& text);
 
+    // From now on every byte sent goes through `sending` and every byte received
+    // through `receiving` (wire encryption). Open ends it.
+    void StartEncryption(std::unique_ptr<IWireCipher> sending,
+                         std::unique_ptr<IWireCipher> receiving);
+    bool IsEncrypted() const { return sending_ != nullptr; }
+
     // The largest counted string accepted from the server (response data, event
     // parameter blocks), and the largest status-vector text.
     static constexpr int32_t kMaxOpaqueLength = 65536;
@@ -125,4 +141,6 @@ private:
     IWireTransport* transport_;
     std::string output_;
     bool broken_;
+    std::unique_ptr<IWireCipher> sending_;
+    std::unique_ptr<IWireCipher> receiving_;
 };

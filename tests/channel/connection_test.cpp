@@ -33,18 +33,34 @@ TEST_F(ConnectionTest, ConnectSendsThreeRequestsWithTheirExactBytes) {
 
     const std::vector<FirebirdRequest> requests = fake.Requests();
     ASSERT_EQ(fake.Operations(), (std::vector<int32_t>{op_connect, op_attach, op_info_database}));
+    // op_connect: protocol 10 and 13 to 17 (the scripted server takes 10), and the
+    // user identification block with the login's first message (A of Srp256, hex).
+    const FirebirdRequest& connect = requests[0];
+    EXPECT_EQ(connect.ints,
+              (std::vector<uint32_t>{1, 19,     3, 1,      6, 10, 1,      2, 3,      2, 0x800D, 1,
+                                     0, 3,      4, 0x800E, 1, 0,  3,      6, 0x800F, 1, 0,      3,
+                                     8, 0x8010, 1, 0,      3, 10, 0x8011, 1, 0,      3, 12}));
+    ASSERT_EQ(connect.opaques.size(), 2u);
+    EXPECT_EQ(connect.opaques[0], FromText("employee"));
+    std::string items(connect.opaques[1].begin(), connect.opaques[1].end());
+    std::string a;
+    std::string rest;
+    for (size_t at = 0; at + 2 <= items.size(); at += 2 + static_cast<uint8_t>(items[at + 1])) {
+        const std::string value = items.substr(at + 2, static_cast<uint8_t>(items[at + 1]));
+        if (items[at] == 7) {
+            a += value.substr(1);  // a sequence byte, then part of A
+        } else {
+            rest += std::string(1, items[at]) + static_cast<char>(value.size()) + value;
+        }
+    }
+    EXPECT_EQ(a.find_first_not_of("0123456789ABCDEF"), std::string::npos);
+    EXPECT_GE(a.size(), 200u);
     const std::string user = Name(&platform::GetUserNameText);
     const std::string host = Name(&platform::GetComputerNameText);
-    const Bytes identification = Join({{1, static_cast<uint8_t>(user.size())},
-                                       FromText(user),
-                                       {4, static_cast<uint8_t>(host.size())},
-                                       FromText(host),
-                                       {6, 0}});
-    EXPECT_EQ(requests[0].bytes,
-              Join({Words({1, 19, 2, 1}), Opaque("employee"), Words({1}),
-                    Opaque(std::string(identification.begin(), identification.end())),
-                    Words({10, 1, 2, 3, 2})}))
-        << Hex(requests[0].bytes);
+    EXPECT_EQ(rest, std::string("\x09\x06SYSDBA\x08\x06Srp256\x0A\x18Srp256, Srp, Legacy_Auth") +
+                        std::string("\x0B\x04\x01\0\0\0", 6) + "\x01" +
+                        static_cast<char>(user.size()) + user + "\x04" +
+                        static_cast<char>(host.size()) + host + std::string("\x06\0", 2));
     const Bytes dpb =
         Join({{0x01, 0x3A, 0x04, 0x78, 0x0A, 0x00, 0x00, 0x3F, 0x04, 0x03, 0x00, 0x00, 0x00, 0x30,
                0x04, 0x4E, 0x4F, 0x4E, 0x45, 0x39, 0x04, 0x00, 0x00, 0x00, 0x0F, 0x1C, 0x06},
@@ -106,7 +122,13 @@ TEST_F(ConnectionTest, RefusedConnectsCloseTheMainSocketAndSayWhy) {
         std::vector<int32_t> sent;
     } cases[] = {
         {"nothing listens on the port", false, 0, {}, "Unable to connect.", {}},
-        {"op_reject to op_connect", true, op_connect, {}, "Unable to get response.", {op_connect}},
+        {"op_reject to op_connect",
+         true,
+         op_connect,
+         {},
+         "The server refused the connection: it accepts none of the protocol versions offered "
+         "(10, 13 to 17).",
+         {op_connect}},
         {"wrong password",
          true,
          op_attach,

@@ -32,7 +32,7 @@ public:
     ~FakeDatabase() { Log("destroy"); }
     void AttachEventSink(IEventSink*) {}
     bool ConnectDatabase(const AnsiString& host, int32_t port, const AnsiString& database,
-                         const AnsiString&, const AnsiString&) {
+                         const AnsiString&, const AnsiString&, const LoginOptions&) {
         Log("connect", host.Bytes() + ":" + std::to_string(port) + " " + database.Bytes());
         connected_ = !g_script.connectFails;
         return connected_;

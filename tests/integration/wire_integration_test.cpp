@@ -10,7 +10,6 @@
 #include "channel/database.h"
 #include "support/fake_server.h"
 #include "support/test_server.h"
-#include "wire/handshake.h"
 #include "wire/protocol.h"
 #include "wire/wire_stream.h"
 
@@ -23,14 +22,6 @@ protected:
     void SetUp() override { VARNEL_NEED_TEST_SERVER(config_); }
     TestServerConfig config_;
 };
-
-TEST_F(RealServer, HandshakeIsAccepted) {
-    CWireStream stream;
-    ASSERT_TRUE(stream.Open(config_.host.c_str(), config_.port)) << stream.errorText.CStr();
-    EXPECT_TRUE(Handshake(stream, config_.database.c_str())) << stream.errorText.CStr();
-    EXPECT_FALSE(stream.IsBroken());
-    EXPECT_EQ(stream.pendingOperation, -1);
-}
 
 // The real server's information reply, not one the tests built: the version text.
 TEST_F(RealServer, AConnectionAttachesReadsTheVersionAndDetaches) {

@@ -1,0 +1,58 @@
+#pragma once
+// The client side of the login plugins of protocol 13 and later: Srp256, Srp and
+// Legacy_Auth. Fed the server's messages as bytes; never touches a socket.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/ansi_string.h"
+#include "wire/srp.h"
+
+enum class AuthPlugin : uint8_t { kSrp256, kSrp, kLegacy };
+
+// The plugins to offer, in order, each at most once.
+struct AuthPluginList {
+    static constexpr size_t kMax = 3;
+    AuthPlugin items[kMax] = {AuthPlugin::kSrp256, AuthPlugin::kSrp, AuthPlugin::kLegacy};
+    size_t count = kMax;
+
+    bool Contains(AuthPlugin plugin) const;
+    // "Srp256, Srp, Legacy_Auth": as CNCT_plugin_list carries it, and for messages.
+    AnsiString Text() const;
+};
+
+const char* AuthPluginName(AuthPlugin plugin);
+// The plugin of that name (as the server writes it, or in any case); false if none.
+bool FindAuthPlugin(const AnsiString& name, AuthPlugin* plugin);
+// Reads a list such as "Srp256, Srp, Legacy_Auth" (names separated by commas or
+// blanks, in any case; a name given twice counts once). False for an empty list or
+// an unknown name, which is then in *unknown.
+bool ParseAuthPlugins(const AnsiString& text, AuthPluginList* list, AnsiString* unknown);
+
+// One login's plugin state: the plugin in use and what it sends next.
+class ClientAuth {
+public:
+    ClientAuth(const AnsiString& login, const AnsiString& password)
+        : login_(login), password_(password) {}
+
+    // Starts `plugin`: its first message is then in Data() (A for Srp, the password's
+    // hash for Legacy_Auth). False when no random numbers could be had.
+    bool Start(AuthPlugin plugin);
+    // Answers the server's message (Srp: its salt and B): the answer is then in
+    // Data(). False when the message cannot be read or the plugin expects none.
+    bool Answer(const AnsiString& serverMessage);
+
+    AuthPlugin Plugin() const { return plugin_; }
+    const AnsiString& Data() const { return data_; }
+    // K once an Srp answer was made; empty otherwise (Legacy_Auth makes no key).
+    const std::string& SessionKey() const { return sessionKey_; }
+
+private:
+    AnsiString login_;
+    AnsiString password_;
+    AuthPlugin plugin_ = AuthPlugin::kSrp256;
+    AnsiString data_;
+    SrpClient srp_;
+    std::string sessionKey_;
+};
