@@ -45,8 +45,7 @@ bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
     LoginSettings settings{userName, password, options};
     CLogin login(mainStream, settings);
     platform::LockGuard guard(lock);
-    if (mainStream.Open(host, static_cast<uint32_t>(port)) &&
-        AttachDatabase(login, databasePath)) {
+    if (mainStream.Open(host, static_cast<uint32_t>(port)) && AttachDatabase(login, databasePath)) {
         serverVersion = GetServerVersion();
         // A server may refuse the version and still serve; a connection that broke
         // while it answered is lost.

@@ -49,7 +49,8 @@ inline constexpr char kProtocolsRefused[] =
     "The server refused the connection: it accepts none of the protocol versions offered (%s).";
 inline constexpr char kNoCommonAuthPlugin[] =
     "The server accepts none of the authentication methods offered (%s).";
-inline constexpr char kUnusableLoginMessage[] = "The server sent a login message that cannot be read.";
+inline constexpr char kUnusableLoginMessage[] =
+    "The server sent a login message that cannot be read.";
 inline constexpr char kUnknownServerPlugin[] =
     "The server asks for the authentication method %s, which was not offered.";
 inline constexpr char kNoCommonCipher[] =
