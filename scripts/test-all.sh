@@ -6,7 +6,7 @@
 # 1. installs what the builds and tests need (apt; needs root or sudo),
 # 2. checks the sources: includes point down the layer order (scripts/check-layers.sh)
 #    and every C++ file is formatted (clang-format --dry-run -Werror),
-# 3. starts the private Firebird test server (scripts/firebird-test-server.sh),
+# 3. starts the private Firebird test servers (scripts/firebird-test-server.sh),
 # 4. builds and runs the tests of the dev, asan and tsan presets,
 # 5. builds the Windows library (win32: the product Varnel.fll; win64) and checks
 #    the product's exports and imports,
@@ -60,9 +60,15 @@ else
     failed=$((failed + 1))
 fi
 
-step "starting the Firebird test server"
-as_root scripts/firebird-test-server.sh start || die "the Firebird test server did not start"
-eval "$(scripts/firebird-test-server.sh env)"
+step "starting the Firebird test servers"
+# The legacy-configured Firebird 3 (port 3051), Firebird 3 at its default security
+# settings (3052) and Firebird 4 at its defaults in a Debian trixie root (3053; the
+# root is made once, in about a minute, and kept).
+for profile in legacy fb3default fb4; do
+    as_root scripts/firebird-test-server.sh "$profile" start ||
+        die "the Firebird test server '$profile' did not start"
+    eval "$(scripts/firebird-test-server.sh "$profile" env)"
+done
 export VARNEL_REQUIRE_SERVER=1
 
 # Adds the counts of one ctest run (its "N% tests passed, F tests failed out of T").

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "simhost/sim_host.h"
 #include "support/test_server.h"
@@ -201,5 +202,43 @@ TEST_F(LibraryServerTest, UnloadWithOpenSubscribedConnectionsClosesThem) {
     host.Unload();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
 }
+
+// Every test server, the two at their default security settings included: a
+// connection string's connect, and a trigger's event running the subscriber's
+// command over an encrypted main connection.
+class EveryServer : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EveryServer, EventsEndToEnd) {
+    varnel_test::TestServerConfig server;
+    VARNEL_NEED_TEST_SERVER(server, GetParam());
+    SimHost host;
+    ASSERT_TRUE(host.Load()) << host.LoadError();
+    const std::string text = "server=" + server.host + ";port=" + std::to_string(server.port) +
+                             ";database=" + server.database + ";user=" + server.user +
+                             ";password=" + server.password + ";wirecrypt=Required";
+    SimHost::Result r = host.Call("VN_STRINGCONNECT", {A::Text(text)});
+    ASSERT_FALSE(r.raised) << r.error;
+    const int32_t handle = r.value.intValue;
+    ASSERT_FALSE(
+        host.Call("VN_SUBSCRIBE", {A::Int(handle), A::Text("ORDERS"), A::Text("? <Msg>")}).raised);
+    host.Pump(200);  // the first report only records the baseline
+    for (const char* sql : {"insert into orders(item) values('one'); commit;",
+                            "insert into orders(item) values('a');"
+                            " insert into orders(item) values('b'); commit;"}) {
+        ASSERT_EQ(varnel_test::RunIsql(server, sql), 0) << sql;
+    }
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (host.executed.size() < 2 && Clock::now() < end) {
+        host.Pump(50);
+    }
+    EXPECT_EQ(host.executed, (std::vector<std::string>{"? \"ORDERS: 1\"", "? \"ORDERS: 2\""}));
+    EXPECT_FALSE(host.Call("VN_DISCONNECT", {A::Int(handle)}).raised);
+    host.Unload();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, EveryServer,
+                         ::testing::Values(varnel_test::kLegacyServer,
+                                           varnel_test::kFirebird3Default,
+                                           varnel_test::kFirebird4));
 
 }  // namespace

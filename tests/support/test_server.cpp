@@ -8,8 +8,8 @@
 namespace varnel_test {
 namespace {
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
+std::string Env(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
     return value ? value : "";
 }
 
@@ -28,34 +28,36 @@ std::string Quote(const std::string& text) {
 
 }  // namespace
 
-bool ReadTestServerConfig(TestServerConfig* config, std::string* reason) {
-    config->host = Env("VARNEL_TEST_SERVER");
+bool ReadTestServerConfig(TestServerConfig* config, std::string* reason, const char* prefix) {
+    const std::string p = prefix;
+    config->host = Env(p + "SERVER");
     if (config->host.empty()) {
-        *reason =
-            "VARNEL_TEST_SERVER is not set: no Firebird server for the integration tests "
-            "(run scripts/firebird-test-server.sh start, then eval its env output)";
+        *reason = p + "SERVER is not set: no Firebird server for the integration tests " +
+                  "(run scripts/firebird-test-server.sh [PROFILE] start, then eval its env output)";
         return false;
     }
-    std::string port = Env("VARNEL_TEST_PORT");
+    std::string port = Env(p + "PORT");
     if (!port.empty()) {
         char* end = nullptr;
         unsigned long value = std::strtoul(port.c_str(), &end, 10);
         if (*end != '\0' || value == 0 || value > 65535) {
-            *reason = "VARNEL_TEST_PORT is not a port number: " + port;
+            *reason = p + "PORT is not a port number: " + port;
             return false;
         }
         config->port = static_cast<uint32_t>(value);
     }
-    config->database = Env("VARNEL_TEST_DATABASE");
-    config->user = Env("VARNEL_TEST_USER");
-    config->password = Env("VARNEL_TEST_PASSWORD");
+    config->database = Env(p + "DATABASE");
+    config->user = Env(p + "USER");
+    config->password = Env(p + "PASSWORD");
     if (config->database.empty() || config->user.empty()) {
-        *reason = "VARNEL_TEST_DATABASE and VARNEL_TEST_USER must be set with VARNEL_TEST_SERVER";
+        *reason = p + "DATABASE and " + p + "USER must be set with " + p + "SERVER";
         return false;
     }
-    config->isql = Env("VARNEL_TEST_ISQL");
-    config->firebirdClient = Env("VARNEL_TEST_FIREBIRD");
-    config->dsn = Env("VARNEL_TEST_DSN");
+    config->isql = Env(p + "ISQL");
+    config->firebirdClient = Env(p + "FIREBIRD");
+    config->dsn = Env(p + "DSN");
+    config->mixedUser = Env(p + "MIXED_USER");
+    config->mixedPassword = Env(p + "MIXED_PASSWORD");
     return true;
 }
 

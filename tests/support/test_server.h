@@ -20,11 +20,22 @@ struct TestServerConfig {
     std::string isql;
     std::string firebirdClient;
     std::string dsn;
+    // A user whose login keeps its case in double quotes (..._MIXED_USER, with its
+    // quotes, and ..._MIXED_PASSWORD); empty where the server has none.
+    std::string mixedUser;
+    std::string mixedPassword;
 };
 
+// The test servers, by the prefix of their variables: the legacy-configured
+// Firebird 3, Firebird 3 and Firebird 4 at their default security settings.
+constexpr const char* kLegacyServer = "VARNEL_TEST_";
+constexpr const char* kFirebird3Default = "VARNEL_TEST_FB3DEFAULT_";
+constexpr const char* kFirebird4 = "VARNEL_TEST_FB4_";
+
 // Fills config from the environment; false with the reason when the server is not
-// configured (VARNEL_TEST_SERVER unset or a required variable missing).
-bool ReadTestServerConfig(TestServerConfig* config, std::string* reason);
+// configured (PREFIX + SERVER unset or a required variable missing).
+bool ReadTestServerConfig(TestServerConfig* config, std::string* reason,
+                          const char* prefix = kLegacyServer);
 
 // True when VARNEL_REQUIRE_SERVER=1: a missing server fails instead of skipping.
 bool ServerRequired();
@@ -39,13 +50,13 @@ int RunIsql(const TestServerConfig& config, const std::string& sql,
 
 // Loads the server configuration into config, or ends the test: skipped with the
 // reason, or failed when VARNEL_REQUIRE_SERVER=1. For TEST bodies and SetUp.
-#define VARNEL_NEED_TEST_SERVER(config)                                                  \
-    do {                                                                                 \
-        std::string varnelSkipReason_;                                                   \
-        if (!::varnel_test::ReadTestServerConfig(&(config), &varnelSkipReason_)) {       \
-            if (::varnel_test::ServerRequired()) {                                       \
-                FAIL() << varnelSkipReason_ << " (VARNEL_REQUIRE_SERVER=1 requires it)"; \
-            }                                                                            \
-            GTEST_SKIP() << varnelSkipReason_;                                           \
-        }                                                                                \
+#define VARNEL_NEED_TEST_SERVER(config, ...)                                                      \
+    do {                                                                                          \
+        std::string varnelSkipReason_;                                                            \
+        if (!::varnel_test::ReadTestServerConfig(&(config), &varnelSkipReason_, ##__VA_ARGS__)) { \
+            if (::varnel_test::ServerRequired()) {                                                \
+                FAIL() << varnelSkipReason_ << " (VARNEL_REQUIRE_SERVER=1 requires it)";          \
+            }                                                                                     \
+            GTEST_SKIP() << varnelSkipReason_;                                                    \
+        }                                                                                         \
     } while (0)
