@@ -8,6 +8,7 @@
 namespace {
 
 const char* const kNames[] = {"Srp256", "Srp", "Legacy_Auth"};
+constexpr size_t kPrivateKeyRandomBytes = 32;
 
 bool SameIgnoringCase(const char* a, const char* b, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -107,10 +108,19 @@ bool ClientAuth::Start(AuthPlugin plugin) {
         data_ = LegacyHash(password_);
         return true;
     }
-    uint8_t privateKey[kSrpPrivateKeySize];
+    if (!srp_.PublicKeyHex().IsEmpty()) {
+        // Srp and Srp256 share the group: the server that switched from one to the
+        // other has seen A and nothing else, so the same A serves.
+        data_ = srp_.PublicKeyHex();
+        return true;
+    }
+    // a has 256 random bits, the strength that the 1024-bit group gives; the cost
+    // of the client's powers follows the length of their exponents.
+    uint8_t privateKey[kSrpPrivateKeySize] = {};
+    uint8_t* const random = privateKey + kSrpPrivateKeySize - kPrivateKeyRandomBytes;
     // A <= 1 is next to impossible; a few draws make certain of it.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (!platform::FillRandom(privateKey, sizeof privateKey)) {
+        if (!platform::FillRandom(random, kPrivateKeyRandomBytes)) {
             return false;
         }
         if (srp_.Start(privateKey)) {

@@ -1,5 +1,7 @@
 #include "wire/wire_stream.h"
 
+#include <cstring>
+
 #include "messages/messages.h"
 #include "messages/texts.h"
 #include "wire/protocol.h"
@@ -28,6 +30,8 @@ CWireStream::CWireStream(IWireTransport* transport)
 
 bool CWireStream::Open(const AnsiString& host, uint32_t port) {
     output_.clear();
+    inputStart_ = 0;
+    inputEnd_ = 0;
     broken_ = false;
     sending_.reset();
     receiving_.reset();
@@ -130,19 +134,29 @@ bool CWireStream::ReceiveAll(void* target, int32_t n) {
     char* at = static_cast<char*>(target);
     int32_t done = 0;
     while (done < n) {
-        int received = transport_->Receive(at + done, n - done);
-        if (received > 0 && receiving_ != nullptr) {
-            receiving_->Apply(reinterpret_cast<uint8_t*>(at + done), static_cast<size_t>(received));
-        }
-        if (received <= 0) {
-            if (received == 0) {
-                Break(ErrorKind::kClosed, msg::kClosedByServer);
-            } else {
-                Break(ErrorKind::kIo, msg::kReceiveFailed);
+        if (inputStart_ == inputEnd_) {
+            inputStart_ = 0;
+            inputEnd_ = 0;
+            const int received = transport_->Receive(input_, kInputCapacity);
+            if (received <= 0) {
+                if (received == 0) {
+                    Break(ErrorKind::kClosed, msg::kClosedByServer);
+                } else {
+                    Break(ErrorKind::kIo, msg::kReceiveFailed);
+                }
+                return false;
             }
-            return false;
+            if (receiving_ != nullptr) {
+                receiving_->Apply(reinterpret_cast<uint8_t*>(input_),
+                                  static_cast<size_t>(received));
+            }
+            inputEnd_ = received;
         }
-        done += received;
+        const int32_t available = inputEnd_ - inputStart_;
+        const int32_t taken = available < n - done ? available : n - done;
+        std::memcpy(at + done, input_ + inputStart_, static_cast<size_t>(taken));
+        inputStart_ += taken;
+        done += taken;
     }
     return true;
 }

@@ -9,7 +9,9 @@
 // its reply (every Read flushes first, so a caller cannot forget). The bytes on the
 // wire are exactly the items in the order written.
 //
-// Input is read item by item with no read-ahead. Short deliveries are completed.
+// Input is read into a buffer as far as the connection has it ready (up to the
+// buffer's size) and items are decoded from there, so a reply usually costs one
+// receive. Short deliveries are completed.
 // A connection that closes or fails, a length from the server beyond what its item
 // allows, or a failed send breaks the stream: errorText says why, and every later
 // read returns at once with nothing (0) until the stream is opened again.
@@ -102,6 +104,9 @@ public:
     // kept in pendingOperation, up to the first that is not op_dummy.
     uint32_t ReadOperation();
 
+    // Bytes received and not read yet.
+    size_t BufferedInput() const { return static_cast<size_t>(inputEnd_ - inputStart_); }
+
     // True once the connection closed, failed or sent something out of bounds.
     bool IsBroken() const { return broken_; }
     // Records a failure of this connection: its kind and the text the user sees.
@@ -139,6 +144,11 @@ private:
 
     SocketTransport socketTransport_;
     IWireTransport* transport_;
+    // The bytes received (decrypted) and not yet read: input_[inputStart_, inputEnd_).
+    static constexpr int kInputCapacity = 2048;
+    char input_[kInputCapacity];
+    int inputStart_ = 0;
+    int inputEnd_ = 0;
     std::string output_;
     bool broken_;
     std::unique_ptr<IWireCipher> sending_;
