@@ -7,9 +7,11 @@
 // server opening the database file.
 //
 //   eval "$(scripts/firebird-test-server.sh fb3default env)"
-//   build/release/bench/varnel_versus_client [runs] [prefix]
+//   build/release/bench/varnel_versus_client [runs] [prefix] [keys]
 //
-// prefix: the test server's variables (default VARNEL_TEST_FB3DEFAULT_).
+// prefix: the test server's variables (default VARNEL_TEST_FB3DEFAULT_); keys: more
+// of the connection string (";wirecrypt=Disabled"). VARNEL_BENCH_LIBRARY names
+// another build of the library to load, for before-and-after figures.
 
 #include <ibase.h>
 
@@ -90,7 +92,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     SimHost host;
-    if (!host.Load()) {
+    const char* library = std::getenv("VARNEL_BENCH_LIBRARY");
+    if (!(library != nullptr ? host.Load(library) : host.Load())) {
         std::fprintf(stderr, "%s\n", host.LoadError().c_str());
         return 2;
     }
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {
     }
     const std::string text = "server=" + server.host + ";port=" + std::to_string(server.port) +
                              ";database=" + server.database + ";user=" + server.user +
-                             ";password=" + server.password;
+                             ";password=" + server.password + (argc > 3 ? argv[3] : "");
     std::vector<double> ours, theirs;
     for (int i = 0; i < runs; ++i) {
         auto start = Clock::now();
