@@ -10,18 +10,16 @@ int ByteTransport::Send(const void* data, int length) {
     if (failSends) {
         return -1;
     }
-    size_t taken = std::min(static_cast<size_t>(length), maxSendChunk);
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    sends.emplace_back(bytes, bytes + taken);
-    return static_cast<int>(taken);
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    sends.emplace_back(bytes, bytes + std::min(static_cast<size_t>(length), maxSendChunk));
+    return static_cast<int>(sends.back().size());
 }
 
 int ByteTransport::Receive(void* target, int length) {
-    ++receiveCalls;
     if (position >= input.size()) {
         return endResult;
     }
-    size_t n = std::min({static_cast<size_t>(length), Remaining(), maxChunk});
+    const size_t n = std::min({static_cast<size_t>(length), input.size() - position, maxChunk});
     std::memcpy(target, input.data() + position, n);
     position += n;
     return static_cast<int>(n);
@@ -38,20 +36,16 @@ Bytes ByteTransport::SentBytes() const {
 Bytes Words(std::initializer_list<uint32_t> words) {
     Bytes bytes;
     for (uint32_t word : words) {
-        bytes.push_back(static_cast<uint8_t>(word >> 24));
-        bytes.push_back(static_cast<uint8_t>(word >> 16));
-        bytes.push_back(static_cast<uint8_t>(word >> 8));
-        bytes.push_back(static_cast<uint8_t>(word));
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            bytes.push_back(static_cast<uint8_t>(word >> shift));
+        }
     }
     return bytes;
 }
 
 Bytes Opaque(const std::string& text) {
-    Bytes bytes = Words({static_cast<uint32_t>(text.size())});
-    bytes.insert(bytes.end(), text.begin(), text.end());
-    while (bytes.size() % 4 != 0) {
-        bytes.push_back(0);
-    }
+    Bytes bytes = Join({Words({static_cast<uint32_t>(text.size())}), FromText(text)});
+    bytes.resize((bytes.size() + 3) / 4 * 4, 0);
     return bytes;
 }
 
@@ -70,8 +64,8 @@ Bytes FromText(const std::string& text) {
 std::string Hex(const Bytes& bytes) {
     std::string text;
     char piece[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(piece, sizeof piece, i == 0 ? "%02X" : " %02X", bytes[i]);
+    for (uint8_t byte : bytes) {
+        std::snprintf(piece, sizeof piece, text.empty() ? "%02X" : " %02X", byte);
         text += piece;
     }
     return text;

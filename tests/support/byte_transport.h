@@ -23,34 +23,23 @@ using Bytes = std::vector<uint8_t>;
 class ByteTransport : public IWireTransport {
 public:
     explicit ByteTransport(Bytes input = {}) : input(std::move(input)) {}
-
     int Send(const void* data, int length) override;
     int Receive(void* target, int length) override;
-
-    // Everything sent, in order, as one vector.
-    Bytes SentBytes() const;
-    size_t Remaining() const { return input.size() - position; }
+    Bytes SentBytes() const;  // every send, in order, as one vector
 
     Bytes input;
     size_t position = 0;
-    // At most this many bytes per receive (short deliveries).
-    size_t maxChunk = static_cast<size_t>(-1);
-    // What a receive returns once the input is used up: 0 (closed) or -1 (error).
-    int endResult = 0;
-    // When set, every send fails with -1.
-    bool failSends = false;
-    // At most this many bytes taken per send (a partial send).
-    size_t maxSendChunk = static_cast<size_t>(-1);
-
+    size_t maxChunk = SIZE_MAX;      // at most this many bytes per receive
+    int endResult = 0;               // a receive past the input: 0 (closed) or -1 (error)
+    bool failSends = false;          // every send fails with -1
+    size_t maxSendChunk = SIZE_MAX;  // at most this many bytes taken per send
     std::vector<Bytes> sends;
-    int receiveCalls = 0;
 };
 
 // XDR words, most significant byte first.
 Bytes Words(std::initializer_list<uint32_t> words);
 // An XDR opaque: length word, bytes, zero padding.
 Bytes Opaque(const std::string& bytes);
-// Concatenation.
 Bytes Join(std::initializer_list<Bytes> parts);
 Bytes FromText(const std::string& text);
 // "00 00 00 13" style, for failure messages.

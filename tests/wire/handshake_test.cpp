@@ -1,10 +1,12 @@
+// The parameter block rule, the user identification block and the replies to
+// op_connect. The bytes of op_connect itself are checked where the connection sends
+// them to the scripted server (connection tests).
 #include "wire/handshake.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "support/byte_transport.h"
+#include "wire/param_block.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -14,8 +16,19 @@ using varnel_test::ByteTransport;
 using varnel_test::Hex;
 using varnel_test::Words;
 
-// The bytes of op_connect itself are checked where the connection sends them to the
-// scripted server (connection tests).
+TEST(ParamBlock, AppendBytesKeepsOneByteFreeAndRefusesRunsWhole) {
+    uint8_t storage[256] = {};
+    CParamBlock block(storage, 256, 250);
+    const uint8_t run[6] = {1, 2, 3, 4, 5, 6};
+    EXPECT_FALSE(block.AppendBytes(run, 0, 6));                // 250 + 6 leaves no byte free
+    EXPECT_FALSE(block.AppendBytes(storage, 0, 0xFFFFFFF0u));  // no wrap-around
+    EXPECT_TRUE(block.AppendBytes(run, 1, 5));
+    EXPECT_EQ(Hex(Bytes(storage + 249, storage + 256)), Hex({0, 2, 3, 4, 5, 6, 0}));
+    block.AppendByte(0xAA);  // the last byte is still reachable one at a time
+    block.AppendByte(0xBB);  // dropped
+    EXPECT_EQ(block.Length(), 256);
+    EXPECT_EQ(storage[255], 0xAA);
+}
 
 TEST(UserIdentification, TaggedNamesAndTheEmptyVerification) {
     const struct {
@@ -30,7 +43,7 @@ TEST(UserIdentification, TaggedNamesAndTheEmptyVerification) {
         uint8_t storage[kUserIdentificationCapacity];
         const int32_t length =
             BuildUserIdentification(storage, kUserIdentificationCapacity, c.user, c.host);
-        EXPECT_EQ(Hex(Bytes(storage, storage + length)), Hex(c.expected)) << c.user;
+        EXPECT_EQ(Hex(Bytes(storage, storage + length)), Hex(c.expected));
     }
 }
 
@@ -40,26 +53,29 @@ TEST(Handshake, Replies) {
         Bytes reply;
         bool accepted;
         size_t consumed;
+        ErrorKind kind;
     } cases[] = {
         {"op_accept and its three words, nothing more", Words({op_accept, 10, 1, 3, 0x5A5A5A5Au}),
-         true, 16},
-        {"dummies before op_accept", Words({op_dummy, op_dummy, op_accept, 10, 1, 3}), true, 24},
-        {"op_reject reads nothing more", Words({op_reject, 10, 1, 3}), false, 4},
-        {"closed connection", {}, false, 0},
-        {"op_accept cut short", Words({op_accept, 10}), false, 8},
-        {"another operation", Words({op_response, 0, 0, 0}), false, 4},
+         true, 16, ErrorKind::kNone},
+        {"dummies before op_accept", Words({op_dummy, op_dummy, op_accept, 10, 1, 3}), true, 24,
+         ErrorKind::kNone},
+        {"op_reject reads nothing more", Words({op_reject, 10, 1, 3}), false, 4,
+         ErrorKind::kProtocol},
+        {"closed connection", {}, false, 0, ErrorKind::kClosed},
+        {"op_accept cut short", Words({op_accept, 10}), false, 8, ErrorKind::kClosed},
+        {"another operation", Words({op_response, 0, 0, 0}), false, 4, ErrorKind::kProtocol},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         ByteTransport transport(c.reply);
         CWireStream stream(&transport);
         stream.pendingOperation = op_event;  // a stale code must not pass for a reply
-        EXPECT_EQ(Handshake(stream, "db"), c.accepted) << c.name;
-        EXPECT_EQ(transport.sends.size(), 1u) << c.name << ": op_connect leaves in one send";
-        if (!c.accepted) {
-            EXPECT_EQ(stream.errorText, AnsiString("Unable to get response.")) << c.name;
-        }
-        EXPECT_EQ(transport.position, c.consumed) << c.name;
-        EXPECT_EQ(stream.pendingOperation, -1) << c.name;
+        EXPECT_EQ(Handshake(stream, "db"), c.accepted);
+        EXPECT_EQ(transport.sends.size(), 1u);  // op_connect leaves in one send
+        EXPECT_EQ(stream.errorText, AnsiString(c.accepted ? "" : "Unable to get response."));
+        EXPECT_EQ(stream.errorKind, c.kind);
+        EXPECT_EQ(transport.position, c.consumed);
+        EXPECT_EQ(stream.pendingOperation, -1);
     }
 }
 
