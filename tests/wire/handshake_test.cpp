@@ -11,10 +11,8 @@
 
 namespace {
 
-using varnel_test::Bytes;
-using varnel_test::ByteTransport;
-using varnel_test::Hex;
-using varnel_test::Words;
+using K = ErrorKind;
+using namespace varnel_test;
 
 TEST(ParamBlock, AppendBytesKeepsOneByteFreeAndRefusesRunsWhole) {
     uint8_t storage[256] = {};
@@ -56,14 +54,13 @@ TEST(Handshake, Replies) {
         ErrorKind kind;
     } cases[] = {
         {"op_accept and its three words, nothing more", Words({op_accept, 10, 1, 3, 0x5A5A5A5Au}),
-         true, 16, ErrorKind::kNone},
+         true, 16, K::kNone},
         {"dummies before op_accept", Words({op_dummy, op_dummy, op_accept, 10, 1, 3}), true, 24,
-         ErrorKind::kNone},
-        {"op_reject reads nothing more", Words({op_reject, 10, 1, 3}), false, 4,
-         ErrorKind::kProtocol},
-        {"closed connection", {}, false, 0, ErrorKind::kClosed},
-        {"op_accept cut short", Words({op_accept, 10}), false, 8, ErrorKind::kClosed},
-        {"another operation", Words({op_response, 0, 0, 0}), false, 4, ErrorKind::kProtocol},
+         K::kNone},
+        {"op_reject reads nothing more", Words({op_reject, 10, 1, 3}), false, 4, K::kProtocol},
+        {"closed connection", {}, false, 0, K::kClosed},
+        {"op_accept cut short", Words({op_accept, 10}), false, 8, K::kClosed},
+        {"another operation", Words({op_response, 0, 0, 0}), false, 4, K::kProtocol},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

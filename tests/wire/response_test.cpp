@@ -10,11 +10,8 @@
 
 namespace {
 
-using varnel_test::Bytes;
-using varnel_test::ByteTransport;
-using varnel_test::Join;
-using varnel_test::Opaque;
-using varnel_test::Words;
+using K = ErrorKind;
+using namespace varnel_test;
 
 const char kIoErrorLine[] = "Cannot find database file.\n";
 const char kLoginLine[] =
@@ -34,20 +31,20 @@ TEST(ReadResponse, Replies) {
         ErrorKind kind;
         size_t consumed;
     } cases[] = {
-        {"success", ok, true, op_response, 7, nullptr, ErrorKind::kNone, ok.size()},
+        {"success", ok, true, op_response, 7, nullptr, K::kNone, ok.size()},
         {"dummies first", Join({Words({op_dummy, op_dummy}), ok}), true, op_response, 7, nullptr,
-         ErrorKind::kNone, ok.size() + 8},
+         K::kNone, ok.size() + 8},
         {"io error", Words({op_response, 0, 0, 0, 0, isc_arg_gds, isc_io_error, isc_arg_end}),
-         false, op_response, 0, kIoErrorLine, ErrorKind::kServer, 32},
+         false, op_response, 0, kIoErrorLine, K::kServer, 32},
         {"fetch response", Words({op_fetch_response, 100, 3}), true, op_fetch_response, 0, nullptr,
-         ErrorKind::kNone, 12},
-        {"sql response", Words({op_sql_response, 1}), true, op_sql_response, 0, nullptr,
-         ErrorKind::kNone, 8},
+         K::kNone, 12},
+        {"sql response", Words({op_sql_response, 1}), true, op_sql_response, 0, nullptr, K::kNone,
+         8},
         {"op_reject reads nothing more", Join({Words({op_reject}), ok}), false, op_reject, 0,
-         nullptr, ErrorKind::kNone, 4},
-        {"closed before the operation", Bytes{}, false, op_void, 0, kClosed, ErrorKind::kClosed, 0},
+         nullptr, K::kNone, 4},
+        {"closed before the operation", Bytes{}, false, op_void, 0, kClosed, K::kClosed, 0},
         {"closed inside the status vector", Words({op_response, 7, 0, 0, 0}), false, op_response, 7,
-         kClosed, ErrorKind::kClosed, 20},
+         kClosed, K::kClosed, 20},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -166,7 +163,7 @@ TEST(ReadStatusVector, RunawayInputBreaksTheStreamBeforeAnyAllocation) {
         CStatus status = ReadStatusVector(stream);
         EXPECT_TRUE(stream.IsBroken());
         EXPECT_EQ(stream.errorText, AnsiString(c.text));
-        EXPECT_EQ(stream.errorKind, ErrorKind::kProtocol);
+        EXPECT_EQ(stream.errorKind, K::kProtocol);
         EXPECT_EQ(transport.position, c.consumed);
         EXPECT_EQ(status.errorCode, c.errorCode);
     }
