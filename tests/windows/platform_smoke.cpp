@@ -37,9 +37,6 @@ void TestEvents() {
             CloseEvent(event);
         }
     }
-    CloseEvent(nullptr);
-    CHECK(!SignalEvent(nullptr) && !ClearEvent(nullptr));
-    CHECK(WaitForEvent(nullptr, 0) == kWaitFailed);
 
     EventHandle events[kMaxWaitHandles];
     for (int i = 0; i < kMaxWaitHandles; ++i) {
@@ -64,11 +61,6 @@ void TestEvents() {
     SignalEvent(events[10]);
     CHECK(WaitForAnyEvent(events, 10, 0) == kWaitTimeout);
     CHECK(WaitForAnyEvent(events, 11, 0) == 10);
-    // Bad arguments fail rather than wait.
-    EventHandle withNull[2] = {events[0], nullptr};
-    CHECK(WaitForAnyEvent(events, 0, 0) == kWaitFailed);
-    CHECK(WaitForAnyEvent(events, kMaxWaitHandles + 1, 0) == kWaitFailed);
-    CHECK(WaitForAnyEvent(withNull, 2, 0) == kWaitFailed);
     const uint32_t start = TickCount();
     CHECK(WaitForAnyEvent(events, 4, 60) == kWaitTimeout);
     CHECK(TickCount() - start >= 40 && TickCount() - start < 2000);
@@ -125,9 +117,6 @@ void TestThreads() {
     CHECK(WaitForThread(thrower, 5000) == 0);
     CHECK(GetThreadExitCode(thrower, &code) && code == 1);
     CloseThread(thrower);
-    CHECK(StartThread(nullptr, nullptr, nullptr) == nullptr);
-    CHECK(WaitForThread(nullptr, 0) == kWaitFailed);
-    CHECK(!GetThreadExitCode(nullptr, &code));
 }
 
 struct Counter {
@@ -226,8 +215,6 @@ void TestWindow() {
     // reaches with its result.
     windowLog.previous = ReplaceWindowProc(window, &SubclassProc);
     CHECK(windowLog.previous == &OwnerProc);
-    CHECK(ReplaceWindowProc(window, nullptr) == nullptr);
-    CHECK(ReplaceWindowProc(nullptr, &SubclassProc) == nullptr);
     CHECK(CallWindowProcedure(windowLog.previous, window, kForOwner, 5, 0) == 0x0517);
     CHECK(windowLog.ownerCalls == 1 && windowLog.ownerWParam == 5);
     CHECK(SendWindowMessage(window, kForSubclass, 6, 0) == 0x1234);
@@ -256,10 +243,8 @@ void TestWindow() {
     CHECK(ReplaceWindowProc(window, windowLog.previous) == &SubclassProc);
     CHECK(PumpMessages(window, 0) == 1 && windowLog.subclassCalls == 4);
 
-    CHECK(!PostWindowMessage(nullptr, kForOwner, 0, 0));
     DestroyHostWindow(window);
     CHECK(!PostWindowMessage(window, kForOwner, 0, 0));
-    DestroyHostWindow(nullptr);
 }
 
 void TestName(bool (*get)(char*, uint32_t*)) {
