@@ -64,6 +64,13 @@ struct Peer {
     int fd = -1;
 };
 
+// A receive of the stream that nothing wakes fails after `seconds` instead of hanging
+// the test program.
+void LimitReceives(const CWireStream& stream, long seconds) {
+    timeval limit{seconds, 0};
+    ::setsockopt(static_cast<int>(stream.Handle()), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
+
 class Socket : public ::testing::Test {
 protected:
     void TearDown() override { platform::ResetSystemCalls(); }
@@ -127,6 +134,7 @@ TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
                               c.peer == kNobody ? varnel_test::UnusedLoopbackPort() : peer.port),
                   opens);
         if (opens) {
+            LimitReceives(stream, 2);
             peer.Accept();
             if (c.peer == kHolds) {
                 stream.WriteInt(op_detach);
@@ -204,6 +212,7 @@ TEST_F(Socket, CloseFromAnotherThreadWakesABlockedReaderAndReleasesTheDescriptor
     Peer peer;
     CWireStream stream;
     ASSERT_TRUE(stream.Open("127.0.0.1", peer.port));
+    LimitReceives(stream, 8);
     const int fd = static_cast<int>(stream.Handle());
     std::future<uint32_t> result = std::async(std::launch::async, [&] { return stream.ReadInt(); });
     ASSERT_EQ(result.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
