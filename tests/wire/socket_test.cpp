@@ -183,8 +183,10 @@ TEST_F(Socket, GracefulCloseDrainsAtMost500Ms) {
                 closed = peer.ClientClosed();
                 ::shutdown(peer.fd, SHUT_WR);
             }
-            for (int i = 0; c.then == Then::kPeerKeepsSending && i < 150; ++i) {
-                ::send(peer.fd, "U", 1, MSG_NOSIGNAL);
+            // For 2 s, or until the client's close makes a send fail.
+            for (int i = 0; c.then == Then::kPeerKeepsSending && i < 400 &&
+                            ::send(peer.fd, "U", 1, MSG_NOSIGNAL) == 1;
+                 ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         });
