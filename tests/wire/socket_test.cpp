@@ -104,7 +104,7 @@ TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
     using K = ErrorKind;
     const char* kNoConnect = "Unable to connect.";
     const char* kSendFailed = "Unable to send data to the server.";
-    enum Peers { kNobody, kHolds, kCloses, kResets };
+    enum Peers { kBadName, kNobody, kHolds, kCloses, kResets };
     const struct {
         const char* name;
         SystemCall fails;  // kCount: none
@@ -114,6 +114,8 @@ TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
     } cases[] = {
         {"no socket", S::kSocket, kHolds, "Socket() function is failed.", K::kSystem},
         {"name not resolved", S::kResolve, kHolds, "Unable to solve the address.", K::kIo},
+        // An empty label: the resolver refuses the name without asking a name server.
+        {"name that cannot resolve", S::kCount, kBadName, "Unable to solve the address.", K::kIo},
         {"connect refused", S::kConnect, kHolds, kNoConnect, K::kIo},
         {"nothing listens", S::kCount, kNobody, kNoConnect, K::kIo},
         {"send fails", S::kSend, kHolds, kSendFailed, K::kIo},
@@ -124,13 +126,13 @@ TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Peer peer;
-        const bool opens = c.peer != kNobody && c.fails != S::kSocket && c.fails != S::kResolve &&
+        const bool opens = c.peer > kNobody && c.fails != S::kSocket && c.fails != S::kResolve &&
                            c.fails != S::kConnect;
         if (c.fails != S::kCount) {
             platform::FailSystemCall(c.fails, 1);
         }
         CWireStream stream;
-        ASSERT_EQ(stream.Open("localhost",
+        ASSERT_EQ(stream.Open(c.peer == kBadName ? "a..b" : "localhost",
                               c.peer == kNobody ? varnel_test::UnusedLoopbackPort() : peer.port),
                   opens);
         if (opens) {
