@@ -1,10 +1,11 @@
 #pragma once
-// Helpers for tests that drive the library linked into the test program, so that
-// they can replace its worker thread and look at its state.
+// Tests that drive the library linked into the test program, with its worker thread
+// replaced by one that records every request and answers with a scripted reply.
 
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "channel/request_block.h"
@@ -12,7 +13,6 @@
 #include "host/library.h"
 #include "simhost/sim_host.h"
 
-// A worker that records every request it takes and answers with a scripted reply.
 class RecordingWorker {
 public:
     static RecordingWorker& Instance() {
@@ -21,40 +21,37 @@ public:
     }
     static uint32_t Proc(void* argument) {
         auto& context = *static_cast<WorkerContext*>(argument);
+        RecordingWorker& self = Instance();
         while (platform::WaitForEvent(context.requestEvent, platform::kInfinite) == 0) {
-            const RequestBlock request = *context.block;
-            Instance().Record(request);
-            if (request.command == REQ_QUIT) {
+            std::lock_guard<std::mutex> guard(self.mutex_);
+            self.requests_.push_back(*context.block);
+            if (context.block->command == REQ_QUIT) {
                 break;
             }
-            context.block->handle = Instance().replyHandle;
-            CopyToField(context.block->text, Instance().replyText.c_str());
+            context.block->handle = self.replyHandle_;
+            CopyToField(context.block->text, self.replyText_.c_str());
             platform::SignalEvent(context.replyEvent);
         }
         platform::SignalEvent(context.replyEvent);
         return 0;
     }
-    void Record(const RequestBlock& request) {
-        std::lock_guard<std::mutex> guard(mutex);
-        requests.push_back(request);
+    // Forgets the requests; later ones are answered with handle and text.
+    void Reset(int32_t handle = 1, std::string text = "") {
+        std::lock_guard<std::mutex> guard(mutex_);
+        requests_.clear();
+        replyHandle_ = handle;
+        replyText_ = std::move(text);
     }
     std::vector<RequestBlock> Requests() {
-        std::lock_guard<std::mutex> guard(mutex);
-        return requests;
+        std::lock_guard<std::mutex> guard(mutex_);
+        return requests_;
     }
-    void Reset(int32_t handle = 1, std::string text = "") {
-        std::lock_guard<std::mutex> guard(mutex);
-        requests.clear();
-        replyHandle = handle;
-        replyText = std::move(text);
-    }
-
-    int32_t replyHandle = 1;
-    std::string replyText;
 
 private:
-    std::mutex mutex;
-    std::vector<RequestBlock> requests;
+    std::mutex mutex_;
+    std::vector<RequestBlock> requests_;
+    int32_t replyHandle_ = 1;
+    std::string replyText_;
 };
 
 // A simulated host with the linked-in library loaded and a recording worker.
@@ -70,7 +67,6 @@ protected:
         host.Unload();
         SetWorkerProcForTesting(nullptr);
     }
-    // The requests the worker took.
     std::vector<RequestBlock> Sent() { return RecordingWorker::Instance().Requests(); }
 
     SimHost host;

@@ -26,7 +26,7 @@ protected:
         interpreter.reset();
         LinkedHostTest::TearDown();
     }
-    // Runs a script and returns everything it printed since the last call.
+    // Runs a script and returns everything it printed.
     std::string Run(const std::string& script) {
         std::istringstream in(script);
         interpreter->Run(in);
@@ -45,11 +45,10 @@ protected:
 };
 
 TEST_F(InterpreterTest, ValuesPrintAsTheyAre) {
-    struct Case {
+    const struct {
         const char* script;
         const char* printed;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"? \"a\" + 'b' + [c]", "abc\n"},
         {"? [it's \"quoted\"], 'x'", "it's \"quoted\" x\n"},
         {"? CHR(65) + REPLICATE(\"xy\", 3) + REPLICATE(\"z\", -1)", "Axyxyxy\n"},
@@ -60,18 +59,17 @@ TEST_F(InterpreterTest, ValuesPrintAsTheyAre) {
         {"? VN_LIST_SUBSCR() + '|'", "|\n"},
         {"? VN_DISCONNECT(1)", ".T.\n"},  // a function without a result gives .T.
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(Run(c.script), c.printed) << c.script;
     }
     EXPECT_EQ(interpreter->ExitStatus(), 0);
 }
 
 TEST_F(InterpreterTest, SyntaxErrorsNameTheLineRunNothingAndTheScriptGoesOn) {
-    struct Case {
+    const struct {
         const char* line;
         const char* reason;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"? \"abc", "missing closing \""},
         {"h = VN_CONECT(\"a\")", "unknown function VN_CONECT"},
         {"VARNEL_INIT()", "unknown function VARNEL_INIT"},
@@ -85,36 +83,33 @@ TEST_F(InterpreterTest, SyntaxErrorsNameTheLineRunNothingAndTheScriptGoesOn) {
         {"? 1 # 2", "unexpected character '#'"},
         {"RUN   ", "RUN needs a command"},
     };
-    for (const Case& c : cases) {
-        const std::string script = std::string("* a script\n\n") + c.line + "\n? 'next'\n";
-        EXPECT_EQ(Run(script), std::string("Syntax error in line 3: ") + c.reason + "\nnext\n")
-            << c.line;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(std::string("* a script\n\n") + c.line + "\n? 'next'\n"),
+                  std::string("Syntax error in line 3: ") + c.reason + "\nnext\n");
     }
     EXPECT_TRUE(Sent().empty());  // a statement that does not parse calls nothing
     EXPECT_EQ(interpreter->ExitStatus(), 2);
 }
 
 TEST_F(InterpreterTest, HostErrorsArePrintedAndTheScriptGoesOn) {
-    struct Case {
+    const struct {
         const char* line;
         const char* printed;
-    };
-    const Case cases[] = {
-        {"VN_SUBSCRIBE(1, \"E\")", "Error: VN_SUBSCRIBE expects 3 arguments, not 2.\n"},
-        {"= VN_CONNECT(\"h\", \"d\", \"u\")",
-         "Error: VN_CONNECT expects 4 to 5 arguments, not 3.\n"},
-        {"VN_DISCONNECT(\"1\")", "Error: Argument 1 of VN_DISCONNECT must be an integer.\n"},
+    } cases[] = {
+        {"VN_SUBSCRIBE(1, \"E\")", "VN_SUBSCRIBE expects 3 arguments, not 2."},
+        {"= VN_CONNECT(\"h\", \"d\", \"u\")", "VN_CONNECT expects 4 to 5 arguments, not 3."},
+        {"VN_DISCONNECT(1, 2)", "VN_DISCONNECT expects 1 argument, not 2."},
+        {"VN_DISCONNECT(\"1\")", "Argument 1 of VN_DISCONNECT must be an integer."},
         {"VN_CONNECT(\"h\", \"d\", \"u\", \"p\", \"3050\")",
-         "Error: Argument 5 of VN_CONNECT must be an integer.\n"},
-        {"? CHR(256)", "Error: CHR() needs a character code from 0 to 255.\n"},
-        {"? nothing", "Error: Variable 'nothing' is not found.\n"},
-        {"? 1 + 'a'", "Error: Operator/operand type mismatch.\n"},
-        {"? 2147483647 + 1", "Error: Numeric overflow.\n"},
-        {"VN_DISCONNECT(1, 2)", "Error: VN_DISCONNECT expects 1 argument, not 2.\n"},
+         "Argument 5 of VN_CONNECT must be an integer."},
+        {"? CHR(256)", "CHR() needs a character code from 0 to 255."},
+        {"? nothing", "Variable 'nothing' is not found."},
+        {"? 1 + 'a'", "Operator/operand type mismatch."},
+        {"? 2147483647 + 1", "Numeric overflow."},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(Run(std::string(c.line) + "\n? 'next'\n"), std::string(c.printed) + "next\n")
-            << c.line;
+    for (const auto& c : cases) {
+        EXPECT_EQ(Run(std::string(c.line) + "\n? 'next'\n"),
+                  std::string("Error: ") + c.printed + "\nnext\n");
     }
     EXPECT_TRUE(Sent().empty());  // every one of them failed before a request
 
@@ -124,7 +119,6 @@ TEST_F(InterpreterTest, HostErrorsArePrintedAndTheScriptGoesOn) {
               "Error: Unable to connect.\nError: Variable 'h' is not found.\n");
     ASSERT_EQ(Sent().size(), 1u);
     EXPECT_EQ(Sent()[0].port, 3051);
-
     host.lockedArguments = {0};
     EXPECT_EQ(Run("VN_STRINGCONNECT('server=x')"), "Error 182\n");
     EXPECT_EQ(interpreter->ExitStatus(), 1);

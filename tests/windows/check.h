@@ -9,14 +9,11 @@
 
 namespace wincheck {
 
-inline std::atomic<int> passed{0};
-inline std::atomic<int> failed{0};
+inline std::atomic<int> passed{0}, failed{0};
 
 inline void Check(bool condition, const std::string& what, int line) {
-    if (condition) {
-        ++passed;
-    } else {
-        ++failed;
+    ++(condition ? passed : failed);
+    if (!condition) {
         std::printf("FAILED line %d: %s\n", line, what.c_str());
         std::fflush(stdout);
     }

@@ -9,6 +9,7 @@
 
 #include "support/byte_transport.h"
 #include "wire/handshake.h"
+#include "wire/param_block.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -16,6 +17,7 @@ namespace {
 using varnel_test::Bytes;
 using varnel_test::ByteTransport;
 using varnel_test::FromText;
+using varnel_test::Hex;
 using varnel_test::Join;
 using varnel_test::Opaque;
 using varnel_test::Words;
@@ -74,6 +76,20 @@ struct LoginCase {
     int32_t protocol;   // when connected
     size_t sends;       // op_connect, op_cont_auth ...
 };
+
+TEST(ParamBlock, AppendBytesKeepsOneByteFreeAndRefusesRunsWhole) {
+    uint8_t storage[256] = {};
+    CParamBlock block(storage, 256, 250);
+    const uint8_t run[6] = {1, 2, 3, 4, 5, 6};
+    EXPECT_FALSE(block.AppendBytes(run, 0, 6));                // 250 + 6 leaves no byte free
+    EXPECT_FALSE(block.AppendBytes(storage, 0, 0xFFFFFFF0u));  // no wrap-around
+    EXPECT_TRUE(block.AppendBytes(run, 1, 5));
+    EXPECT_EQ(Hex(Bytes(storage + 249, storage + 256)), Hex({0, 2, 3, 4, 5, 6, 0}));
+    block.AppendByte(0xAA);  // the last byte is still reachable one at a time
+    block.AppendByte(0xBB);  // dropped
+    EXPECT_EQ(block.Length(), 256);
+    EXPECT_EQ(storage[255], 0xAA);
+}
 
 TEST(Login, TheServersAnswers) {
     const std::string srp = SrpMessage("C0FFEE", "1234ABCD5678");
@@ -151,7 +167,7 @@ TEST(Login, TheServersAnswers) {
             EXPECT_NE(stream.errorKind, ErrorKind::kNone);
         }
         EXPECT_EQ(transport.sends.size(), c.sends);
-        EXPECT_EQ(transport.Remaining(), 0u);
+        EXPECT_EQ(transport.position - stream.BufferedInput(), transport.input.size());
     }
 }
 

@@ -1,5 +1,7 @@
-// The socket layer against a scripted peer on the loopback interface.
+// The socket layer against a peer on the loopback interface, and what the user reads
+// when the peer or the system lets a connection down.
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -8,13 +10,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <future>
 #include <memory>
 #include <thread>
 
+#include "platform/system_calls.h"
 #include "support/byte_transport.h"
 #include "support/fake_server.h"
 #include "wire/protocol.h"
@@ -22,214 +25,229 @@
 
 namespace {
 
-using varnel_test::Bytes;
-using varnel_test::FakeServer;
-using varnel_test::Hex;
-using varnel_test::Join;
-using varnel_test::Opaque;
-using varnel_test::Words;
+using platform::SystemCall;
+using namespace varnel_test;
 
-using Clock = std::chrono::steady_clock;
+// The stream's peer: a loopback listener whose connection the test accepts and
+// drives itself. Its receives give up after 5 s.
+struct Peer {
+    Peer() { listener = varnel_test::ListenOnLoopback(&port); }
+    ~Peer() {
+        ::close(fd);
+        ::close(listener);
+    }
+    void Accept() {
+        fd = ::accept(listener, nullptr, nullptr);
+        timeval limit{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+    Bytes Receive(size_t n) {  // fewer when the client ends the connection first
+        Bytes bytes(n);
+        bytes.resize(
+            static_cast<size_t>(std::max<ssize_t>(0, ::recv(fd, &bytes[0], n, MSG_WAITALL))));
+        return bytes;
+    }
+    bool ClientClosed() {
+        char byte;
+        return ::recv(fd, &byte, 1, 0) == 0;
+    }
+    void Close(bool reset) {
+        linger option{1, 0};  // lingering for no time makes the close send RST
+        if (reset) {
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+        }
+        ::close(fd);
+        fd = -1;
+    }
+    uint16_t port = 0;
+    int listener = -1;
+    int fd = -1;
+};
 
-long MillisecondsSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+// A receive of the stream that nothing wakes fails after `seconds` instead of hanging
+// the test program.
+void LimitReceives(const CWireStream& stream, long seconds) {
+    timeval limit{seconds, 0};
+    ::setsockopt(static_cast<int>(stream.Handle()), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
-TEST(Socket, OpenResolvesTakesThePortsLow16BitsSetsNoDelayAndARequestArrivesWhole) {
-    FakeServer server;
-    server.Receive(16).Close().Start();
-    CWireStream stream;
-    ASSERT_TRUE(stream.Open("localhost", server.Port() + 65536u)) << stream.errorText.CStr();
-    EXPECT_TRUE(stream.IsOpen());
+class Socket : public ::testing::Test {
+protected:
+    void TearDown() override { platform::ResetSystemCalls(); }
+};
 
+TEST_F(Socket, OpenResolvesTakesThePortsLow16BitsSetsNoDelayAndARequestArrivesWhole) {
+    Peer peer;
+    CWireStream stream;
+    ASSERT_TRUE(stream.Open("localhost", peer.port + 65536u)) << stream.errorText.CStr();
+    peer.Accept();
     int noDelay = 0;
     socklen_t size = sizeof noDelay;
     ASSERT_EQ(
         getsockopt(static_cast<int>(stream.Handle()), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size),
         0);
     EXPECT_NE(noDelay, 0);
-
-    const auto& address = stream.socket.Address();
-    EXPECT_EQ(address.family, 2);
-    EXPECT_EQ(address.port, htons(server.Port()));
-    EXPECT_EQ(address.address, htonl(INADDR_LOOPBACK));
-
+    EXPECT_EQ(stream.socket.Address().address, htonl(INADDR_LOOPBACK));
     stream.WriteInt(op_detach);
     stream.WriteOpaque("abcde", 5);
     EXPECT_TRUE(stream.Flush());
-    ASSERT_TRUE(server.WaitDone(5000));
-    EXPECT_EQ(Hex(server.Received()), Hex(Join({Words({21}), Opaque("abcde")})));
+    EXPECT_EQ(Hex(peer.Receive(16)), Hex(Join({Words({21}), Opaque("abcde")})));
 }
 
-TEST(Socket, ShortDeliveriesAreCompleted) {
-    FakeServer server;
-    const Bytes reply = Join({Words({op_response, 0x01020304u, 0xA0B0C0D0u, 0x11223344u}),
-                              Opaque("abcdefg"), Words({isc_arg_end})});
-    server.SendInPieces(reply, 1, 2).Close().Start();
-    CWireStream stream;
-    ASSERT_TRUE(stream.Open("127.0.0.1", server.Port()));
-    EXPECT_EQ(stream.ReadInt(), static_cast<uint32_t>(op_response));
-    EXPECT_EQ(stream.ReadInt(), 0x01020304u);
-    EXPECT_EQ(stream.ReadLong(), static_cast<int64_t>(0xA0B0C0D011223344ULL));
-    AnsiString data;
-    stream.ReadOpaque(data);
-    EXPECT_EQ(data, AnsiString("abcdefg"));
-    EXPECT_EQ(stream.ReadInt(), 0u);
-    EXPECT_FALSE(stream.IsBroken());
-}
-
-TEST(Socket, APeerThatEndsTheConnectionBreaksTheStream) {
-    struct Case {
-        const char* name;
-        bool reset;
-        const char* text;
-    };
-    const Case cases[] = {
-        {"peer closes", false, "Connection closed by the server."},
-        {"peer resets", true, "Unable to receive data from the server."},
-    };
-    for (const Case& c : cases) {
-        FakeServer server;
-        if (c.reset) {
-            server.Reset();
-        } else {
-            server.Send(Words({op_dummy, 5})).Close();
-        }
-        server.Start();
-        CWireStream stream;
-        ASSERT_TRUE(stream.Open("127.0.0.1", server.Port()));
-        ASSERT_TRUE(server.WaitDone(5000));
-        if (!c.reset) {
-            EXPECT_EQ(stream.ReadOperation(), 5u) << c.name;
-        }
-        EXPECT_EQ(stream.ReadInt(), 0u) << c.name;
-        EXPECT_TRUE(stream.IsBroken()) << c.name;
-        EXPECT_EQ(stream.errorText, AnsiString(c.text)) << c.name;
-    }
-}
-
-TEST(Socket, SendingToAClosedPeerRaisesNoSignal) {
-    // The default action of SIGPIPE ends the process: this test would die with it.
+TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
+    // The default action of SIGPIPE ends the process: a send to the reset peer that
+    // raised it would end this test.
     struct sigaction current {};
     ASSERT_EQ(sigaction(SIGPIPE, nullptr, &current), 0);
     ASSERT_EQ(current.sa_handler, SIG_DFL);
-
-    FakeServer server;
-    server.Reset().Start();
-    CWireStream stream;
-    ASSERT_TRUE(stream.Open("127.0.0.1", server.Port()));
-    ASSERT_TRUE(server.WaitDone(5000));
-    bool failed = false;
-    for (int i = 0; i < 100 && !failed; ++i) {
-        stream.WriteInt(op_detach);
-        stream.WriteInt(0);
-        failed = !stream.Flush();
-        if (!failed) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
-    EXPECT_TRUE(failed);
-    EXPECT_TRUE(stream.IsBroken());
-    EXPECT_EQ(stream.errorText, AnsiString("Unable to send data to the server."));
-}
-
-TEST(Socket, GracefulCloseDrainsAtMost500Ms) {
-    enum class Peer { kClosesAfterOurFin, kSilent, kKeepsSending };
+    using S = SystemCall;
+    using K = ErrorKind;
+    const char* kNoConnect = "Unable to connect.";
+    const char* kSendFailed = "Unable to send data to the server.";
+    enum Peers { kBadName, kNobody, kHolds, kCloses, kResets };
     const struct {
         const char* name;
-        Peer peer;
-        long atLeastMs;
-        long belowMs;
+        SystemCall fails;  // kCount: none
+        Peers peer;
+        const char* text;
+        ErrorKind kind;
     } cases[] = {
-        {"peer closes after our FIN: ends at once", Peer::kClosesAfterOurFin, 0, 450},
-        {"silent peer: ends at the limit", Peer::kSilent, 450, 3000},
-        {"peer keeps sending: ends at the limit", Peer::kKeepsSending, 450, 1300},
+        {"no socket", S::kSocket, kHolds, "Socket() function is failed.", K::kSystem},
+        {"name not resolved", S::kResolve, kHolds, "Unable to solve the address.", K::kIo},
+        // An empty label: the resolver refuses the name without asking a name server.
+        {"name that cannot resolve", S::kCount, kBadName, "Unable to solve the address.", K::kIo},
+        {"connect refused", S::kConnect, kHolds, kNoConnect, K::kIo},
+        {"nothing listens", S::kCount, kNobody, kNoConnect, K::kIo},
+        {"send fails", S::kSend, kHolds, kSendFailed, K::kIo},
+        {"receive fails", S::kReceive, kHolds, "Unable to receive data from the server.", K::kIo},
+        {"peer closes", S::kCount, kCloses, "Connection closed by the server.", K::kClosed},
+        {"peer resets: a send fails", S::kCount, kResets, kSendFailed, K::kIo},
     };
     for (const auto& c : cases) {
-        FakeServer server;
-        if (c.peer == Peer::kKeepsSending) {
-            server.SendInPieces(Bytes(150, 0x55), 1, 5);
-        } else {
-            server.ReceiveUntilClosed();
-            if (c.peer == Peer::kSilent) {
-                server.Hold();
-            } else {
-                server.Close();
-            }
+        SCOPED_TRACE(c.name);
+        Peer peer;
+        const bool opens = c.peer > kNobody && c.fails != S::kSocket && c.fails != S::kResolve &&
+                           c.fails != S::kConnect;
+        if (c.fails != S::kCount) {
+            platform::FailSystemCall(c.fails, 1);
         }
-        server.Start();
+        CWireStream stream;
+        ASSERT_EQ(stream.Open(c.peer == kBadName ? "a..b" : "localhost",
+                              c.peer == kNobody ? varnel_test::UnusedLoopbackPort() : peer.port),
+                  opens);
+        if (opens) {
+            LimitReceives(stream, 2);
+            peer.Accept();
+            if (c.peer == kHolds) {
+                stream.WriteInt(op_detach);
+            } else {
+                peer.Close(c.peer == kResets);
+            }
+            for (int i = 0; c.peer == kResets && i < 100 && !stream.IsBroken(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));  // until the RST came
+                stream.WriteInt(op_detach);
+                stream.Flush();
+            }
+            EXPECT_EQ(stream.ReadInt(), 0u);
+        }
+        EXPECT_EQ(stream.errorText, AnsiString(c.text));
+        EXPECT_EQ(stream.errorKind, c.kind);
+        EXPECT_EQ(stream.IsBroken(), opens);
+        EXPECT_EQ(stream.IsOpen(), c.fails != S::kSocket);  // a socket stays until Close
+        platform::ResetSystemCalls();
+    }
+}
+
+TEST_F(Socket, GracefulCloseDrainsAtMost500Ms) {
+    enum class Then { kPeerCloses, kPeerIsSilent, kPeerKeepsSending };
+    const struct {
+        const char* name;
+        Then then;
+        long atLeastMs, belowMs;
+    } cases[] = {
+        {"peer closes after our FIN: ends at once", Then::kPeerCloses, 0, 450},
+        {"silent peer: ends at the limit", Then::kPeerIsSilent, 450, 3000},
+        {"peer keeps sending: ends at the limit", Then::kPeerKeepsSending, 450, 1300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Peer peer;
         auto stream = std::make_unique<CWireStream>();
-        ASSERT_TRUE(stream->Open("127.0.0.1", server.Port()));
+        ASSERT_TRUE(stream->Open("127.0.0.1", peer.port));
+        peer.Accept();
         stream->WriteInt(op_detach);
         stream->Flush();
+        Bytes received;
+        bool closed = false;
+        std::future<void> peerSide = std::async(std::launch::async, [&] {
+            if (c.then == Then::kPeerCloses) {
+                received = peer.Receive(64);  // up to our FIN
+                closed = peer.ClientClosed();
+                ::shutdown(peer.fd, SHUT_WR);
+            }
+            // For 2 s, or until the client's close makes a send fail.
+            for (int i = 0; c.then == Then::kPeerKeepsSending && i < 400 &&
+                            ::send(peer.fd, "U", 1, MSG_NOSIGNAL) == 1;
+                 ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        Clock::time_point start = Clock::now();
+        const auto start = std::chrono::steady_clock::now();
         stream.reset();  // destroys the socket: half-close, drain, close
-        long elapsed = MillisecondsSince(start);
-        EXPECT_GE(elapsed, c.atLeastMs) << c.name;
-        EXPECT_LT(elapsed, c.belowMs) << c.name;
-        if (c.peer != Peer::kKeepsSending) {
-            server.Release();
-            ASSERT_TRUE(server.WaitDone(5000)) << c.name;
-            EXPECT_TRUE(server.SawClientClose()) << c.name;
-            EXPECT_EQ(Hex(server.Received()), Hex(Words({21}))) << c.name;
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        EXPECT_GE(elapsed, c.atLeastMs);
+        EXPECT_LT(elapsed, c.belowMs);
+        peerSide.wait();
+        if (c.then == Then::kPeerIsSilent) {
+            received = peer.Receive(64);
+            closed = peer.ClientClosed();
+        }
+        if (c.then != Then::kPeerKeepsSending) {
+            EXPECT_EQ(Hex(received), Hex(Words({21})));
+            EXPECT_TRUE(closed);
         }
     }
 }
 
-TEST(Socket, CloseFromAnotherThreadWakesABlockedReader) {
-    FakeServer server;
-    server.Hold().Start();
+TEST_F(Socket, CloseFromAnotherThreadWakesABlockedReaderAndReleasesTheDescriptor) {
+    Peer peer;
     CWireStream stream;
-    ASSERT_TRUE(stream.Open("127.0.0.1", server.Port()));
+    ASSERT_TRUE(stream.Open("127.0.0.1", peer.port));
+    LimitReceives(stream, 8);
     const int fd = static_cast<int>(stream.Handle());
-
-    std::promise<void> reading;
-    std::future<uint32_t> result = std::async(std::launch::async, [&] {
-        reading.set_value();
-        return stream.ReadInt();
-    });
-    reading.get_future().wait();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it block in recv
-    ASSERT_EQ(result.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
-
+    std::future<uint32_t> result = std::async(std::launch::async, [&] { return stream.ReadInt(); });
+    ASSERT_EQ(result.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     EXPECT_TRUE(stream.Close());
     EXPECT_FALSE(stream.IsOpen());
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready)
-        << "the reader stayed blocked";
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(result.get(), 0u);
     EXPECT_TRUE(stream.IsBroken());
-    // The reader's way out released the descriptor.
     errno = 0;
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
     EXPECT_EQ(errno, EBADF);
 }
 
-TEST(Socket, AStreamCanBeOpenedAgainAndAReopenEndsTheOldConnection) {
-    FakeServer first;
-    first.Close().Start();
+TEST_F(Socket, AStreamCanBeOpenedAgainAndAReopenEndsTheOldConnection) {
+    Peer first, second, third;
     CWireStream stream;
-    ASSERT_TRUE(stream.Open("127.0.0.1", first.Port()));
+    ASSERT_TRUE(stream.Open("127.0.0.1", first.port));
+    first.Accept();
+    first.Close(false);
     EXPECT_EQ(stream.ReadInt(), 0u);
     ASSERT_TRUE(stream.IsBroken());
-    EXPECT_TRUE(stream.Close());
-    EXPECT_TRUE(stream.Close()) << "closing a closed stream does nothing";
 
-    FakeServer second;
-    second.Send(Words({op_accept})).ReceiveUntilClosed().Start();
-    ASSERT_TRUE(stream.Open("127.0.0.1", second.Port()));
-    EXPECT_FALSE(stream.IsBroken());
+    ASSERT_TRUE(stream.Open("127.0.0.1", second.port));
+    second.Accept();
+    ASSERT_EQ(::send(second.fd, Words({op_accept}).data(), 4, 0), 4);
     EXPECT_EQ(stream.ReadInt(), static_cast<uint32_t>(op_accept));
-
+    EXPECT_FALSE(stream.IsBroken());
     // Opening an open stream releases the old socket: seen through its peer, not
     // through a descriptor number that may be given out again.
-    FakeServer third;
-    third.Hold().Start();
-    ASSERT_TRUE(stream.Open("127.0.0.1", third.Port()));
-    ASSERT_TRUE(second.WaitDone(5000));
-    EXPECT_TRUE(second.SawClientClose()) << "the earlier connection was ended";
-    stream.Close();
+    ASSERT_TRUE(stream.Open("127.0.0.1", third.port));
+    EXPECT_TRUE(second.ClientClosed());
 }
 
 }  // namespace
