@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <new>
 
+#include "messages/messages.h"
 #include "messages/texts.h"
+#include "platform/clock.h"
 #include "wire/database_requests.h"
 #include "wire/handshake.h"
 #include "wire/protocol.h"
@@ -20,7 +22,8 @@ constexpr int32_t kAttachBlockCapacity = 1024;
 std::unique_ptr<CDatabase> CDatabase::Create() {
     std::unique_ptr<CDatabase> database(new (std::nothrow) CDatabase());
     if (database == nullptr || !database->mainStream.socket.ServiceStarted() ||
-        !database->auxStream.socket.ServiceStarted()) {
+        !database->auxStream.socket.ServiceStarted() || database->listenerEvent.Get() == nullptr ||
+        database->disconnecting.Get() == nullptr) {
         return nullptr;
     }
     return database;
@@ -45,8 +48,18 @@ bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
     LoginSettings settings{userName, password, options};
     CLogin login(mainStream, settings);
     platform::LockGuard guard(lock);
-    if (mainStream.Open(host, static_cast<uint32_t>(port)) && AttachDatabase(login, databasePath)) {
+    // A server that stops answering while we log in cannot hold the connect for
+    // ever; later requests wait as long as the server takes.
+    const uint32_t limit = options.connectTimeoutMs;
+    mainStream.SetDeadline(platform::TickCount() + limit,
+                           FormatText(msg::kConnectTimedOut, static_cast<long>(limit / 1000)));
+    const bool attached = mainStream.Open(host, static_cast<uint32_t>(port), limit) &&
+                          AttachDatabase(login, databasePath);
+    if (attached) {
         serverVersion = GetServerVersion();
+    }
+    mainStream.ClearDeadline();
+    if (attached) {
         // A server may refuse the version and still serve; a connection that broke
         // while it answered is lost.
         if (!mainStream.IsBroken()) {
@@ -183,12 +196,18 @@ bool CDatabase::IsConnected() const {
     return handle != platform::kInvalidSocket && handle != 0;
 }
 
-bool CDatabase::Disconnect() {
+bool CDatabase::Disconnect(uint32_t graceMs) {
+    // A listener repairing the event connection stops at once.
+    platform::SignalEvent(disconnecting.Get());
     {
         platform::LockGuard guard(lock);
         if (IsConnected()) {
+            if (graceMs != platform::kInfinite) {
+                mainStream.SetDeadline(platform::TickCount() + graceMs, msg::kUnableToGetResponse);
+            }
             CancelAllEvents();
             DetachDatabase();
+            mainStream.ClearDeadline();
         }
     }
     platform::ClearEvent(listenerEvent.Get());

@@ -47,6 +47,13 @@ private:
     platform::EventHandle handle_;
 };
 
+// How long the rest of an event report may take once it has begun.
+constexpr uint32_t kReportLimitMs = 10000;
+// The repair of a lost event connection: this many attempts, the first at once,
+// then after pauses that double from the first one (0.5, 1, 2, 4, 8 s).
+constexpr int kRepairAttempts = 6;
+constexpr uint32_t kFirstRepairPauseMs = 500;
+
 class CDatabase {
 public:
     // A new connection object, or nullptr when it cannot be made (memory, or the
@@ -57,8 +64,10 @@ public:
     CDatabase(const CDatabase&) = delete;
     CDatabase& operator=(const CDatabase&) = delete;
 
-    // Where the listener hands new occurrences; nullptr drops them.
+    // Where the listener hands new occurrences and the loss of events; nullptr drops
+    // them. `connection` is the handle the sink knows the connection by.
     void AttachEventSink(IEventSink* sink);
+    void SetConnectionHandle(int32_t handle) { connectionHandle = handle; }
 
     // Opens the main connection, logs in and attaches the database. False with the
     // reason in mainStream.errorText; the main socket is then closed.
@@ -84,7 +93,9 @@ public:
     void DetachDatabase();
 
     bool IsConnected() const;
-    bool Disconnect();
+    // Cancels the event requests, detaches, and closes both connections. With a
+    // grace, a server that has not answered after graceMs is not waited for.
+    bool Disconnect(uint32_t graceMs = platform::kInfinite);
 
     bool SubscribeEvent(const AnsiString& eventName);
     bool UnsubscribeEvent(const AnsiString& eventName);
@@ -102,6 +113,13 @@ public:
     CListenerThread listenerThread;
     EventRequestTable eventRequests;
     IEventSink* eventSink = nullptr;
+    int32_t connectionHandle = 0;
+    // The limits of the listener: how long the rest of a report may take, and the
+    // first pause of the repair (tests shorten them).
+    uint32_t reportLimitMs = kReportLimitMs;
+    uint32_t firstRepairPauseMs = kFirstRepairPauseMs;
+    // Set by Disconnect: a listener repairing the event connection stops waiting.
+    OwnedEvent disconnecting;
     platform::Lock lock;
     AnsiString serverVersion;
     // How the main connection logged in: the protocol version (10, 13 ... 17), the
@@ -114,8 +132,11 @@ public:
     CWireStream mainStream;
 
 private:
-    // The listener loop's handling of one report (with the lock taken inside).
+    // The listener loop: one packet read off the auxiliary connection and handled
+    // (false once the connection ended), and the repair after that.
     friend class DatabaseEventListener;
+    bool ReadReport();
+    bool RepairEvents();
     void HandleEventReport(const AnsiString& items, int32_t eventId);
     // Closes the auxiliary socket and stops the loop (under `lock`).
     void EndAuxiliary();

@@ -3,7 +3,9 @@
 // report's counts, queues the request again and hands new occurrences to the host.
 
 #include "channel/database.h"
+#include "messages/messages.h"
 #include "messages/texts.h"
+#include "platform/clock.h"
 #include "wire/protocol.h"
 #include "wire/response.h"
 
@@ -34,6 +36,9 @@ bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
     }
     {
         platform::LockGuard guard(lock);
+        if (FindEventRequestByName(eventRequests, eventName) >= 0) {
+            return true;  // one request per name: the server reports it once
+        }
         if (!auxStream.IsOpen() || auxStream.Handle() == 0) {
             if (!OpenAuxiliary()) {
                 auxStream.Close();
@@ -66,6 +71,7 @@ bool CDatabase::UnsubscribeEvent(const AnsiString& eventName) {
     platform::LockGuard guard(lock);
     const int index = FindEventRequestByName(eventRequests, eventName);
     if (index < 0) {
+        mainStream.Fail(ErrorKind::kState, msg::kNotSubscribed);
         return false;
     }
     if (!CancelEvents(eventRequests.KeyAt(static_cast<size_t>(index)))) {
@@ -90,7 +96,7 @@ void CDatabase::DeliverFired(const EventRequest& request) {
     }
     const EventEntry& entry = request.events[0];
     if (entry.firedCount > 0) {
-        eventSink->EventFired(entry.name, entry.firedCount);
+        eventSink->EventFired(connectionHandle, entry.name, entry.firedCount);
     }
 }
 
@@ -108,8 +114,10 @@ void CDatabase::HandleEventReport(const AnsiString& items, int32_t eventId) {
         entry.firedCount = 0;
     }
     request.ApplyEventBlock(items);
-    QueueEvents(request);
+    // The server keeps the count, and the request goes out again with the count just
+    // reported, so the host need not wait for that round trip.
     DeliverFired(request);
+    QueueEvents(request);
 }
 
 void CDatabase::EndAuxiliary() {
@@ -120,42 +128,94 @@ void CDatabase::EndAuxiliary() {
     platform::ClearEvent(listenerEvent.Get());
 }
 
+bool CDatabase::ReadReport() {
+    CWireStream& aux = auxStream;
+    aux.pendingOperation = -1;
+    const uint32_t operation = aux.ReadOperation();
+    // Between reports the server may be silent for ever; within one it may not.
+    aux.SetDeadline(platform::TickCount() + reportLimitMs, msg::kReportCutOff);
+    switch (operation) {
+        case op_event: {
+            aux.ReadInt();  // p_event_database
+            AnsiString items;
+            aux.ReadOpaque(items);
+            uint8_t astAndArgument[8];
+            aux.ReadBytes(astAndArgument, sizeof astAndArgument);
+            const int32_t eventId = static_cast<int32_t>(aux.ReadInt());
+            if (!aux.IsBroken()) {
+                HandleEventReport(items, eventId);
+            }
+            break;
+        }
+        case op_response: {
+            CResponse response;
+            ReadResponse(aux, response);
+            break;
+        }
+        case op_exit:
+        case op_disconnect:
+        case op_void:
+            aux.ClearDeadline();
+            return false;
+        default:
+            break;  // nothing more is read for an operation the loop does not know
+    }
+    aux.ClearDeadline();
+    // Closed, failed or out of bounds part-way: nothing more can be read.
+    return !aux.IsBroken();
+}
+
+bool CDatabase::RepairEvents() {
+    AnsiString reason;
+    bool mainLost = false;
+    for (int attempt = 0; attempt < kRepairAttempts; ++attempt) {
+        const uint32_t pause = attempt == 0 ? 0 : firstRepairPauseMs << (attempt - 1);
+        if (platform::WaitForEvent(disconnecting.Get(), pause) == 0) {
+            return false;
+        }
+        platform::LockGuard guard(lock);
+        if (platform::WaitForEvent(disconnecting.Get(), 0) == 0) {
+            return false;
+        }
+        if (auxStream.IsOpen()) {
+            auxStream.Close();
+        }
+        if (!IsConnected() || mainStream.IsBroken()) {
+            mainLost = true;
+            reason = mainStream.errorText;
+            break;
+        }
+        if (OpenAuxiliary()) {
+            // Every request goes out again with its last count: what fired meanwhile
+            // arrives as one count.
+            bool queued = true;
+            for (size_t i = 0; i < eventRequests.Size() && queued; ++i) {
+                queued = QueueEvents(eventRequests.ValueAt(i));
+            }
+            if (queued) {
+                return true;
+            }
+        }
+        reason = mainStream.errorText;
+        if (mainStream.IsBroken()) {
+            mainLost = true;
+            break;
+        }
+    }
+    EndAuxiliary();
+    if (eventSink != nullptr) {
+        eventSink->ConnectionLost(connectionHandle,
+                                  FormatText(mainLost ? msg::kConnectionLost : msg::kEventsLost,
+                                             reason.UpToFirstZero().CStr()));
+    }
+    return false;
+}
+
 int32_t DatabaseEventListener::Run(intptr_t parameter, platform::EventHandle) {
     auto* database = reinterpret_cast<CDatabase*>(parameter);
     const platform::EventHandle running = database->listenerEvent.Get();
-    CWireStream& aux = database->auxStream;
     while (platform::WaitForEvent(running, 0) == 0) {
-        aux.pendingOperation = -1;
-        const uint32_t operation = aux.ReadOperation();
-        switch (operation) {
-            case op_event: {
-                aux.ReadInt();  // p_event_database
-                AnsiString items;
-                aux.ReadOpaque(items);
-                uint8_t astAndArgument[8];
-                aux.ReadBytes(astAndArgument, sizeof astAndArgument);
-                const int32_t eventId = static_cast<int32_t>(aux.ReadInt());
-                if (!aux.IsBroken()) {
-                    database->HandleEventReport(items, eventId);
-                }
-                break;
-            }
-            case op_response: {
-                CResponse response;
-                ReadResponse(aux, response);
-                break;
-            }
-            case op_exit:
-            case op_disconnect:
-            case op_void:
-                database->EndAuxiliary();
-                return 0;
-            default:
-                break;  // nothing more is read for an operation the loop does not know
-        }
-        if (aux.IsBroken()) {
-            // Closed, failed or out of bounds part-way: nothing more can be read.
-            database->EndAuxiliary();
+        if (!database->ReadReport() && !database->RepairEvents()) {
             return 0;
         }
     }

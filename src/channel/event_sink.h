@@ -9,9 +9,13 @@
 class IEventSink {
 public:
     // Called on a listener thread, with the connection's lock held, for each report
-    // that brought `count` (> 0) new occurrences of eventName. Must not block or call
-    // back into the connection.
-    virtual void EventFired(const AnsiString& eventName, int32_t count) = 0;
+    // that brought `count` (> 0) new occurrences of eventName on the connection
+    // `connection` (its handle). Must not block or call back into the connection.
+    virtual void EventFired(int32_t connection, const AnsiString& eventName, int32_t count) = 0;
+    // Called on a listener thread, without the connection's lock, when the
+    // connection's events are lost for good: the event connection could not be made
+    // again, or the connection to the server is gone. `reason` says why.
+    virtual void ConnectionLost(int32_t connection, const AnsiString& reason) = 0;
 
 protected:
     ~IEventSink() = default;

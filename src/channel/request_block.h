@@ -15,6 +15,7 @@ enum RequestCode : uint8_t {
     REQ_UNSUBSCRIBE = 2,
     REQ_CONNECT = 3,
     REQ_DISCONNECT = 4,
+    REQ_CHECK = 5,  // is the handle a connection? (1 or -1 with the reason)
     REQ_QUIT = 32,
 };
 
@@ -24,6 +25,8 @@ struct RequestBlock {
     uint8_t command = 0;
     // In: a connection handle. Out: 1 for success, -1 for failure, or the new handle.
     int32_t handle = 0;
+    // The front end's own copy of the handle it sent (the worker overwrites `handle`).
+    int32_t handleArgument = 0;
     // In: the host name or the event name. Out: the failure message.
     char text[128] = {};
     char user[65] = {};

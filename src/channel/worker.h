@@ -11,7 +11,7 @@
 //   void AttachEventSink(IEventSink*);
 //   bool ConnectDatabase(host, port, database, user, password, const LoginOptions&);
 //   bool IsConnected() const;
-//   bool Disconnect();
+//   bool Disconnect(uint32_t graceMs = platform::kInfinite);
 //   bool SubscribeEvent(const AnsiString&);
 //   bool UnsubscribeEvent(const AnsiString&);
 //   const AnsiString& ErrorText() const;               // the main connection's last error
@@ -24,7 +24,11 @@
 #include "channel/request_block.h"
 #include "common/ansi_string.h"
 #include "messages/texts.h"
+#include "platform/clock.h"
 #include "platform/event.h"
+
+// How long unloading waits for the servers to answer the disconnects, in all.
+constexpr uint32_t kCloseDownGraceMs = 2000;
 
 // Everything the worker thread needs, owned by the library for the thread's life.
 struct WorkerContext {
@@ -58,18 +62,27 @@ public:
             case REQ_DISCONNECT:
                 ServeDisconnect(index);
                 break;
+            case REQ_CHECK:
+                if (Resolve(index, msg::kNoConnection) != nullptr) {
+                    block_.handle = 1;
+                }
+                break;
             default:
                 // Outside the table: -1, and the text stays as the front end wrote it.
                 break;
         }
     }
 
-    // Disconnects and destroys every connection in slot order.
+    // Disconnects and destroys every connection in slot order. Servers get
+    // kCloseDownGraceMs in all to answer; after that each connection is closed
+    // without waiting, so that unloading the library never hangs on a server.
     void CloseDown() {
+        const uint32_t end = platform::TickCount() + kCloseDownGraceMs;
         for (int32_t i = 0; i < pool_.Size(); ++i) {
             if (Database* database = pool_.Slot(i)) {
                 if (database->IsConnected()) {
-                    database->Disconnect();
+                    const uint32_t left = end - platform::TickCount();
+                    database->Disconnect(left > kCloseDownGraceMs ? 0 : left);
                 }
                 pool_.Empty(i);
             }
@@ -122,12 +135,14 @@ private:
             database->Disconnect();
             return;
         }
+        Database* placed = database.get();
         const int32_t handle = pool_.Place(database);
         if (handle < 0) {
             CopyToField(block_.text, msg::kCannotAddToPool);
             database->Disconnect();
             return;
         }
+        placed->SetConnectionHandle(handle);
         block_.handle = handle;
     }
 

@@ -116,6 +116,9 @@ void PrepareConnectRequest(const AnsiString& host, AnsiString database, const An
         RaiseWithLimit(msg::kPasswordTooLong, kMaxPassword);
     }
     RequestBlock& request = Library().request;
+    if (request.port < 1 || request.port > 65535) {
+        host::HostRaiseError(msg::kPortOutOfRange);
+    }
     request.command = REQ_CONNECT;
     CopyToField(request.text, host.CStr());
     CopyToField(request.user, user.CStr());
@@ -176,6 +179,13 @@ void VARNEL_CDECL VN_STRINGCONNECT(hostabi::ParamBlock* params) {
         std::snprintf(message, sizeof message, msg::kUnknownAuthPlugin,
                       unknown.UpToFirstZero().CStr());
         host::HostRaiseError(message);
+    }
+    if (FindConnectionValue(connection, "connecttimeout=", &value)) {
+        const int32_t seconds = ParsePortText(value);
+        if (seconds < 1 || seconds > 3600) {
+            host::HostRaiseError(msg::kBadConnectTimeout);
+        }
+        request.login.connectTimeoutMs = static_cast<uint32_t>(seconds) * 1000u;
     }
     MakeRequest();
     FinishConnect();

@@ -7,16 +7,50 @@
 #include "host/library.h"
 #include "platform/text.h"
 
-void HostEventSink::EventFired(const AnsiString& eventName, int32_t count) {
-    if (ring_ == nullptr) {
-        return;
+void HostEventSink::Post(int32_t slot) {
+    // Without its message a delivery would wait for ever, and every later firing
+    // of its event with it: it is dropped instead.
+    if (!platform::PostWindowMessage(window_, WM_EVENT_FIRED, static_cast<uintptr_t>(slot), 0)) {
+        ring_->Drop(slot);
     }
-    const int32_t slot = ring_->Put(eventName, count);
-    platform::PostWindowMessage(window_, WM_EVENT_FIRED, static_cast<uintptr_t>(slot), 0);
 }
 
-bool BuildSubscriberCommand(const AnsiString& commandTemplate, const AnsiString& eventName,
-                            const char* countText, AnsiString* command) {
+void HostEventSink::EventFired(int32_t connection, const AnsiString& eventName, int32_t count) {
+    int32_t slot = 0;
+    if (ring_ != nullptr && ring_->Put(connection, eventName, count, &slot)) {
+        Post(slot);
+    }
+}
+
+void HostEventSink::ConnectionLost(int32_t connection, const AnsiString& reason) {
+    int32_t slot = 0;
+    if (ring_ != nullptr && ring_->PutLoss(connection, reason, &slot)) {
+        Post(slot);
+    }
+}
+
+AnsiString QuoteForHost(const AnsiString& text) {
+    const char* const delimiters[] = {"\"\"", "''", "[]"};
+    const char* chosen = delimiters[0];
+    for (const char* pair : delimiters) {
+        if (std::memchr(text.Data(), pair[0], text.Length()) == nullptr &&
+            std::memchr(text.Data(), pair[1], text.Length()) == nullptr) {
+            chosen = pair;
+            break;
+        }
+    }
+    AnsiString quoted;
+    quoted.AppendByte(chosen[0]);
+    quoted.Append(text);
+    quoted.AppendByte(chosen[1]);
+    return quoted;
+}
+
+namespace {
+
+// The template with its first "<Msg>" replaced by `value`; false without the keyword.
+bool ReplaceKeyword(const AnsiString& commandTemplate, const AnsiString& value,
+                    AnsiString* command) {
     const std::ptrdiff_t at = platform::FindText(commandTemplate.CStr(), kMsgKeyword);
     if (at < 0) {
         return false;
@@ -24,42 +58,65 @@ bool BuildSubscriberCommand(const AnsiString& commandTemplate, const AnsiString&
     const char* text = commandTemplate.CStr();
     command->Clear();
     command->Append(text, static_cast<size_t>(at));
-    command->Append("\"");
-    command->Append(eventName.CStr());
-    command->Append(": ");
-    command->Append(countText);
-    command->Append("\"");
+    command->Append(value);
     command->Append(text + at + std::strlen(kMsgKeyword));
     return true;
 }
 
-void RunSubscriber(const AnsiString& eventName, const char* countText) {
+}  // namespace
+
+bool BuildSubscriberCommand(const AnsiString& commandTemplate, const AnsiString& eventName,
+                            const char* countText, AnsiString* command) {
+    AnsiString message(eventName.CStr());
+    message.Append(": ");
+    message.Append(countText);
+    return ReplaceKeyword(commandTemplate, QuoteForHost(message), command);
+}
+
+void RunSubscriber(int32_t connection, const AnsiString& eventName, const char* countText) {
     const SubscriptionTable& table = Library().subscriptions;
-    const int index = table.Find(eventName);
-    if (index < 0) {
+    // A firing that arrives after its connection unsubscribed the name runs nothing.
+    if (!table.Subscribes(eventName, connection)) {
         return;
     }
-    const AnsiString& commandTemplate = table.At(index).commandTemplate;
-    if (commandTemplate.IsEmpty()) {
-        return;
-    }
+    const AnsiString& commandTemplate = table.At(table.Find(eventName)).commandTemplate;
     AnsiString command;
     if (BuildSubscriberCommand(commandTemplate, eventName, countText, &command)) {
         host::HostExecute(command.CStr());
     }
 }
 
+void RunLossCommand(int32_t connection, const AnsiString& reason) {
+    for (const LossCommand& registered : Library().lossCommands) {
+        if (registered.connection == connection) {
+            char handle[16];
+            std::snprintf(handle, sizeof handle, "%d, ", static_cast<int>(connection));
+            AnsiString value(handle);
+            value.Append(QuoteForHost(reason));
+            AnsiString command;
+            if (ReplaceKeyword(registered.commandTemplate, value, &command)) {
+                host::HostExecute(command.CStr());
+            }
+            return;
+        }
+    }
+}
+
 intptr_t VARNEL_STDCALL LibraryWindowProc(platform::WindowHandle window, uint32_t message,
                                           uintptr_t wParam, intptr_t lParam) {
     LibraryState& state = Library();
-    EventSlot slot;
-    // A WM_USER + 1 whose slot lies outside the ring is not ours: pass it on.
-    if (message == WM_EVENT_FIRED && wParam < static_cast<uintptr_t>(EventRing::kSlots) &&
-        state.eventRing.Read(static_cast<int32_t>(wParam), &slot)) {
+    EventSlot delivery;
+    // A WM_USER + 1 that stands for no delivery is not ours: pass it on.
+    if (message == WM_EVENT_FIRED && wParam <= 0x7FFFFFFFu &&
+        state.eventRing.Take(static_cast<int32_t>(wParam), &delivery)) {
         try {
-            char countText[16];
-            std::snprintf(countText, sizeof countText, "%d", static_cast<int>(slot.count));
-            RunSubscriber(AnsiString(slot.eventName), countText);
+            if (delivery.lost) {
+                RunLossCommand(delivery.connection, delivery.reason);
+            } else {
+                char countText[16];
+                std::snprintf(countText, sizeof countText, "%d", static_cast<int>(delivery.count));
+                RunSubscriber(delivery.connection, delivery.eventName, countText);
+            }
         } catch (...) {
             // Nothing may leave a window procedure; a failed command is the host's matter.
         }

@@ -11,30 +11,43 @@
 #include "platform/abi.h"
 #include "platform/window.h"
 
-// The connections' event sink: a firing goes into the ring, and WM_EVENT_FIRED with
-// its slot is posted to the host's main window. Never waits for the host.
+constexpr const char* kMsgKeyword = "<Msg>";
+
+// The connections' event sink: a firing joins the pending deliveries of the ring,
+// and a new delivery gets its WM_EVENT_FIRED posted to the host's main window. Never
+// waits for the host.
 class HostEventSink : public IEventSink {
 public:
     void Bind(EventRing* ring, platform::WindowHandle window) {
         ring_ = ring;
         window_ = window;
     }
-    void EventFired(const AnsiString& eventName, int32_t count) override;
+    void EventFired(int32_t connection, const AnsiString& eventName, int32_t count) override;
+    void ConnectionLost(int32_t connection, const AnsiString& reason) override;
 
 private:
+    void Post(int32_t slot);
+
     EventRing* ring_ = nullptr;
     platform::WindowHandle window_ = nullptr;
 };
 
-constexpr const char* kMsgKeyword = "<Msg>";
-
 intptr_t VARNEL_STDCALL LibraryWindowProc(platform::WindowHandle window, uint32_t message,
                                           uintptr_t wParam, intptr_t lParam);
 
+// The text "<Msg>" stands for: `text` in the first of ", ' and [...] that it does not
+// contain (double quotes when it contains all of them).
+AnsiString QuoteForHost(const AnsiString& text);
+
 // Builds the command for a firing: the template with its first "<Msg>" replaced by
-// a double-quoted "name: count". False when the template has no keyword.
+// the quoted "name: count". False when the template has no keyword.
 bool BuildSubscriberCommand(const AnsiString& commandTemplate, const AnsiString& eventName,
                             const char* countText, AnsiString* command);
 
-// Runs the command template subscribed to eventName, if any, in the host.
-void RunSubscriber(const AnsiString& eventName, const char* countText);
+// Runs the command template subscribed to eventName on connection, if any, in the
+// host.
+void RunSubscriber(int32_t connection, const AnsiString& eventName, const char* countText);
+
+// Runs the command registered for the loss of connection, if any, with "<Msg>"
+// replaced by the handle and the quoted reason.
+void RunLossCommand(int32_t connection, const AnsiString& reason);

@@ -1,32 +1,71 @@
 #include "host/event_ring.h"
 
-#include <cstring>
+#include <climits>
 
-int32_t EventRing::Put(const AnsiString& eventName, int32_t count) {
-    platform::LockGuard guard(lock_);
-    const int32_t index = writeIndex_;
-    EventSlot& slot = slots_[index];
-    size_t length = std::strlen(eventName.CStr());
-    if (length > sizeof slot.eventName - 1) {
-        length = sizeof slot.eventName - 1;
+bool EventRing::Place(const EventSlot& delivery, int32_t* slot) {
+    for (size_t i = 0; i < entries_.Size(); ++i) {
+        if (!entries_[i].inUse) {
+            entries_[i].inUse = true;
+            entries_[i].delivery = delivery;
+            *slot = static_cast<int32_t>(i);
+            return true;
+        }
     }
-    std::memcpy(slot.eventName, eventName.CStr(), length);
-    slot.eventName[length] = '\0';
-    slot.count = count;
-    writeIndex_ = index + 1 == kSlots ? 0 : index + 1;
-    return index;
-}
-
-bool EventRing::Read(int32_t index, EventSlot* slot) {
-    if (index < 0 || index >= kSlots) {
+    Entry entry;
+    entry.inUse = true;
+    entry.delivery = delivery;
+    if (!entries_.Append(entry)) {
         return false;
     }
-    platform::LockGuard guard(lock_);
-    *slot = slots_[index];
+    *slot = static_cast<int32_t>(entries_.Size() - 1);
     return true;
 }
 
-int32_t EventRing::WriteIndex() {
+bool EventRing::Put(int32_t connection, const AnsiString& eventName, int32_t count, int32_t* slot) {
     platform::LockGuard guard(lock_);
-    return writeIndex_;
+    for (Entry& entry : entries_) {
+        EventSlot& waiting = entry.delivery;
+        if (entry.inUse && !waiting.lost && waiting.connection == connection &&
+            waiting.eventName == eventName) {
+            // Saturates rather than wraps: a count is never negative.
+            waiting.count = waiting.count > INT32_MAX - count ? INT32_MAX : waiting.count + count;
+            return false;
+        }
+    }
+    EventSlot delivery;
+    delivery.connection = connection;
+    delivery.eventName = eventName;
+    delivery.count = count;
+    return Place(delivery, slot);
+}
+
+bool EventRing::PutLoss(int32_t connection, const AnsiString& reason, int32_t* slot) {
+    platform::LockGuard guard(lock_);
+    EventSlot delivery;
+    delivery.connection = connection;
+    delivery.lost = true;
+    delivery.reason = reason;
+    return Place(delivery, slot);
+}
+
+bool EventRing::Take(int32_t slot, EventSlot* delivery) {
+    platform::LockGuard guard(lock_);
+    if (slot < 0 || static_cast<size_t>(slot) >= entries_.Size() ||
+        !entries_[static_cast<size_t>(slot)].inUse) {
+        return false;
+    }
+    Entry& entry = entries_[static_cast<size_t>(slot)];
+    *delivery = entry.delivery;
+    entry.inUse = false;
+    entry.delivery = EventSlot();
+    return true;
+}
+
+size_t EventRing::Pending() {
+    platform::LockGuard guard(lock_);
+    size_t pending = 0;
+    for (const Entry& entry : entries_) {
+        pending += entry.inUse ? 1 : 0;
+    }
+    return pending;
 }

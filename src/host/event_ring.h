@@ -1,38 +1,65 @@
 #pragma once
 // EventRing: the path of fired events into the host's main thread. Listener threads
-// put (event name, count) into the next of 200 slots and post WM_EVENT_FIRED with
-// the slot's index; the window procedure reads the slot on the main thread.
+// put firings in; the window procedure takes them out, one WM_EVENT_FIRED message per
+// delivery.
 //
-// The writer never waits and never checks whether a slot was read: the 200th put
-// after a slot overwrites it. One lock covers the write index and the slot writes.
+// Nothing is lost or delivered twice, however long the main thread is busy: firings
+// of one event name on one connection that wait for the main thread are merged into
+// one pending delivery holding the sum of their counts, and only a new delivery asks
+// for a message. A message takes out exactly the delivery it was posted for. The
+// store grows as deliveries wait (at most one per connection and name, and one loss
+// per connection). One lock covers it.
 
 #include <cstdint>
 
 #include "common/ansi_string.h"
+#include "common/grow_array.h"
 #include "platform/lock.h"
 #include "platform/window.h"
 
-// Window message posted to the host's main window for each delivered firing;
-// wParam is the ring slot, lParam 0.
+// Window message posted to the host's main window for each delivery; wParam is its
+// slot, lParam 0.
 constexpr uint32_t WM_EVENT_FIRED = platform::kWmUser + 1;
 
+// One delivery: the firings of an event on a connection, or the connection's loss.
 struct EventSlot {
-    char eventName[65] = {};
+    int32_t connection = 0;
+    AnsiString eventName;  // empty for a loss
     int32_t count = 0;
+    bool lost = false;
+    AnsiString reason;  // why the connection's events are lost
 };
 
 class EventRing {
 public:
-    static constexpr int32_t kSlots = 200;
-
-    // Stores the firing in the slot at the write index and returns that index.
-    int32_t Put(const AnsiString& eventName, int32_t count);
-    // Copies a slot under the ring's lock; false for an index outside the ring.
-    bool Read(int32_t index, EventSlot* slot);
-    int32_t WriteIndex();
+    // Adds count firings of eventName on connection. True when they made a new
+    // delivery, whose slot is then in *slot and needs a message; false when they
+    // joined one that waits already (or memory ran out).
+    bool Put(int32_t connection, const AnsiString& eventName, int32_t count, int32_t* slot);
+    // Records that connection's events are lost; true with the new delivery's slot.
+    bool PutLoss(int32_t connection, const AnsiString& reason, int32_t* slot);
+    // Takes the delivery out of a slot; false when the slot holds none.
+    bool Take(int32_t slot, EventSlot* delivery);
+    // Drops a delivery whose message could not be posted.
+    void Drop(int32_t slot) {
+        EventSlot unused;
+        Take(slot, &unused);
+    }
+    // Deliveries waiting.
+    size_t Pending();
+    // Forgets every delivery (a new load of the library).
+    void Clear() {
+        platform::LockGuard guard(lock_);
+        entries_.Clear();
+    }
 
 private:
+    struct Entry {
+        bool inUse = false;
+        EventSlot delivery;
+    };
+    bool Place(const EventSlot& delivery, int32_t* slot);
+
     platform::Lock lock_;
-    int32_t writeIndex_ = 0;
-    EventSlot slots_[kSlots];
+    GrowArray<Entry> entries_;
 };

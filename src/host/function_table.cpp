@@ -11,6 +11,7 @@ const hostabi::FunctionEntry kEntries[] = {
     {"VN_STRINGCONNECT", VN_STRINGCONNECT, 1, "C"},
     {"VN_CONNECT", VN_CONNECT, 5, "CCCC.I"},
     {"VN_DISCONNECT", VN_DISCONNECT, 1, "I"},
+    {"VN_ONLOST", VN_ONLOST, 2, "IC"},
 };
 
 const hostabi::FunctionTable kTable = {

@@ -33,6 +33,8 @@ void VarnelInit() {
     LibraryState& state = Library();
     state.ready = false;
     state.subscriptions = SubscriptionTable();
+    state.lossCommands.Clear();
+    state.eventRing.Clear();
     state.request = RequestBlock();
 
     state.mainWindow = host::HostWindowToHwnd(host::HostMainWindow(0, 1));

@@ -7,12 +7,19 @@
 
 #include "channel/request_block.h"
 #include "channel/worker.h"
+#include "common/grow_array.h"
 #include "host/event_delivery.h"
 #include "host/event_ring.h"
 #include "host/subscription_table.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "platform/window.h"
+
+// The command that VN_ONLOST registered for a connection.
+struct LossCommand {
+    int32_t connection = 0;
+    AnsiString commandTemplate;
+};
 
 struct LibraryState {
     platform::WindowHandle mainWindow = nullptr;
@@ -29,6 +36,7 @@ struct LibraryState {
     EventRing eventRing;
     HostEventSink eventSink;
     SubscriptionTable subscriptions;
+    GrowArray<LossCommand> lossCommands;
 };
 
 // The one state of the loaded library.

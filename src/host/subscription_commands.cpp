@@ -1,4 +1,4 @@
-// VN_SUBSCRIBE, VN_UNSUBSCRIBE, VN_LIST_SUBSCR and VN_DISCONNECT.
+// VN_SUBSCRIBE, VN_UNSUBSCRIBE, VN_LIST_SUBSCR, VN_DISCONNECT and VN_ONLOST.
 #include <cstdio>
 
 #include "host/event_delivery.h"
@@ -28,6 +28,33 @@ void CheckEventName(const AnsiString& name) {
     }
 }
 
+void CheckTemplate(const AnsiString& commandTemplate) {
+    if (commandTemplate.Length() > kMaxTemplate) {
+        RaiseFormatted(msg::kTemplateTooLong, static_cast<int>(kMaxTemplate));
+    }
+    if (platform::FindText(commandTemplate.CStr(), kMsgKeyword) < 0) {
+        char message[128];
+        std::snprintf(message, sizeof message, msg::kTemplateWithoutKeyword, kMsgKeyword);
+        host::HostRaiseError(message);
+    }
+}
+
+// Registers (or, with an empty template, removes) the loss command of a connection.
+bool SetLossCommand(int32_t connection, const AnsiString& commandTemplate) {
+    GrowArray<LossCommand>& commands = Library().lossCommands;
+    for (size_t i = 0; i < commands.Size(); ++i) {
+        if (commands[i].connection == connection) {
+            if (commandTemplate.IsEmpty()) {
+                commands.RemoveAt(i);
+            } else {
+                commands[i].commandTemplate = commandTemplate;
+            }
+            return true;
+        }
+    }
+    return commandTemplate.IsEmpty() || commands.Append(LossCommand{connection, commandTemplate});
+}
+
 void RequireReady() {
     if (!Library().ready) {
         host::HostRaiseError(msg::kNotInitialized);
@@ -49,35 +76,33 @@ void RequestOrRaise(uint8_t command) {
 void VARNEL_CDECL VN_SUBSCRIBE(hostabi::ParamBlock* params) {
     RequestBlock& request = Library().request;
     request.handle = hostabi::Arg(params, 0)->intValue;
+    request.handleArgument = request.handle;
     const AnsiString name = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
     const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 2));
     RequireReady();
     CheckEventName(name);
-    if (commandTemplate.Length() > kMaxTemplate) {
-        RaiseFormatted(msg::kTemplateTooLong, static_cast<int>(kMaxTemplate));
-    }
-    if (platform::FindText(commandTemplate.CStr(), kMsgKeyword) < 0) {
-        char message[128];
-        std::snprintf(message, sizeof message, msg::kTemplateWithoutKeyword, kMsgKeyword);
-        host::HostRaiseError(message);
+    CheckTemplate(commandTemplate);
+    SubscriptionTable& table = Library().subscriptions;
+    if (!table.HasRoom(name)) {
+        RaiseFormatted(msg::kTooManyEventNames, SubscriptionTable::kRecords);
     }
     CopyToField(request.text, name.CStr());
     RequestOrRaise(REQ_SUBSCRIBE);
-    // With all records in use the name stays unrecorded: the server side holds the
-    // subscription, and its firings run no command.
-    Library().subscriptions.Store(name, commandTemplate);
+    if (!table.Store(name, commandTemplate, request.handleArgument)) {
+        host::HostRaiseError(msg::kNotEnoughMemory);
+    }
 }
 
 void VARNEL_CDECL VN_UNSUBSCRIBE(hostabi::ParamBlock* params) {
     RequestBlock& request = Library().request;
     request.handle = hostabi::Arg(params, 0)->intValue;
+    request.handleArgument = request.handle;
     const AnsiString name = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
     RequireReady();
     CheckEventName(name);
     CopyToField(request.text, name.CStr());
     RequestOrRaise(REQ_UNSUBSCRIBE);
-    SubscriptionTable& table = Library().subscriptions;
-    table.Free(table.Find(name));
+    Library().subscriptions.Release(name, request.handleArgument);
 }
 
 void VARNEL_CDECL VN_LIST_SUBSCR(hostabi::ParamBlock*) {
@@ -88,5 +113,24 @@ void VARNEL_CDECL VN_DISCONNECT(hostabi::ParamBlock* params) {
     RequireReady();
     RequestBlock& request = Library().request;
     request.handle = hostabi::Arg(params, 0)->intValue;
+    request.handleArgument = request.handle;
     RequestOrRaise(REQ_DISCONNECT);
+    LibraryState& state = Library();
+    state.subscriptions.Forget(request.handleArgument);
+    SetLossCommand(request.handleArgument, AnsiString());
+}
+
+void VARNEL_CDECL VN_ONLOST(hostabi::ParamBlock* params) {
+    RequestBlock& request = Library().request;
+    request.handle = hostabi::Arg(params, 0)->intValue;
+    request.handleArgument = request.handle;
+    const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
+    RequireReady();
+    if (!commandTemplate.IsEmpty()) {
+        CheckTemplate(commandTemplate);
+    }
+    RequestOrRaise(REQ_CHECK);
+    if (!SetLossCommand(request.handleArgument, commandTemplate)) {
+        host::HostRaiseError(msg::kNotEnoughMemory);
+    }
 }

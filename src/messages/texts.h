@@ -20,6 +20,9 @@ inline constexpr char kEventNameEmpty[] = "Event name is empty.";
 inline constexpr char kEventNameTooLong[] = "Event name is too long. %d chars is max.";
 inline constexpr char kTemplateTooLong[] = "Function name is too long. %d chars is max.";
 inline constexpr char kTemplateWithoutKeyword[] = "Function does not have %s keyword.";
+inline constexpr char kTooManyEventNames[] = "Too many event names. %d is max.";
+inline constexpr char kPortOutOfRange[] = "Port must be 1 to 65535.";
+inline constexpr char kBadConnectTimeout[] = "Connect time-out must be 1 to 3600 seconds.";
 inline constexpr char kUnknownWireCrypt[] =
     "Wire encryption must be Required, Enabled or Disabled.";
 inline constexpr char kUnknownAuthPlugin[] =
@@ -33,6 +36,7 @@ inline constexpr char kLibraryFailed[] = "The library failed unexpectedly.";
 inline constexpr char kWrongHandle[] = "The connection handle is wrong.";
 inline constexpr char kNoConnection[] = "There is no connection to database.";
 inline constexpr char kAlreadyDisconnected[] = "Database already disconnected.";
+inline constexpr char kNotSubscribed[] = "The event is not subscribed on this connection.";
 inline constexpr char kCannotCreate[] = "Cannot create database object.";
 inline constexpr char kCannotAddToPool[] = "Cannot add the database to the pool.";
 inline constexpr char kRequestFailed[] = "The request failed: not enough memory.";
@@ -43,6 +47,13 @@ inline constexpr char kNoEventAddress[] = "The server gave no usable address for
 inline constexpr char kNoComputerName[] = "Unable to get a host name.";
 inline constexpr char kNoUserName[] = "Unable to get a user name.";
 inline constexpr char kListenerFailed[] = "Unable to start listening for events.";
+inline constexpr char kConnectTimedOut[] =
+    "The server did not answer in time (connect time-out: %ld s).";
+inline constexpr char kReportCutOff[] =
+    "The server stopped sending part-way through an event report.";
+inline constexpr char kEventsLost[] =
+    "The event connection was lost and could not be made again: %s";
+inline constexpr char kConnectionLost[] = "The connection to the server was lost: %s";
 
 // Logging in and encrypting the connection.
 inline constexpr char kProtocolsRefused[] =

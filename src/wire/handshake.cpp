@@ -188,6 +188,12 @@ bool CLogin::ReadAcceptance() {
     const bool accept = operation == static_cast<uint32_t>(op_accept);
     const bool withData = operation == static_cast<uint32_t>(op_accept_data) ||
                           operation == static_cast<uint32_t>(op_cond_accept);
+    // A reply cut short reads as no reply; one beyond the limits, or one that came
+    // too late, keeps its own reason.
+    if (stream_.IsBroken() &&
+        (stream_.errorKind == ErrorKind::kProtocol || stream_.errorKind == ErrorKind::kTimeout)) {
+        return false;
+    }
     if (!accept && !withData) {
         return Fail(stream_.IsBroken() ? stream_.errorKind : ErrorKind::kProtocol,
                     msg::kUnableToGetResponse);
@@ -209,9 +215,9 @@ bool CLogin::ReadAcceptance() {
         version == PROTOCOL_VERSION10 && settings_.options.wireCrypt != WireCryptPolicy::kRequired;
     const bool modern = version >= (FB_PROTOCOL_FLAG | firstModern_) &&
                         version <= (FB_PROTOCOL_FLAG | kLastModernVersion);
-    // op_accept goes with protocol 10, the others with 13 and later. A reply cut
-    // short reads as no reply; one beyond the limits keeps its own reason.
-    if (stream_.IsBroken() && stream_.errorKind == ErrorKind::kProtocol) {
+    // op_accept goes with protocol 10, the others with 13 and later.
+    if (stream_.IsBroken() &&
+        (stream_.errorKind == ErrorKind::kProtocol || stream_.errorKind == ErrorKind::kTimeout)) {
         return false;
     }
     if (stream_.IsBroken() || (accept ? !legacy : !modern)) {

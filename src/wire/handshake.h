@@ -19,6 +19,9 @@
 #include "wire/wire_crypt.h"
 #include "wire/wire_stream.h"
 
+// How long a connect may take, unless the connection string says otherwise.
+constexpr uint32_t kDefaultConnectTimeoutMs = 30000;
+
 // How a connection logs in, beside its user name and password.
 struct LoginOptions {
     LoginOptions() = default;
@@ -29,6 +32,8 @@ struct LoginOptions {
     // The one cipher to take when the server offers it; empty: the first of the
     // server's list that this library has.
     AnsiString cipher;
+    // The limit on the TCP connect and the whole login, attach included.
+    uint32_t connectTimeoutMs = kDefaultConnectTimeoutMs;
 };
 
 struct LoginSettings {

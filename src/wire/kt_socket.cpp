@@ -54,14 +54,24 @@ void CKtSocket::SetAddress(uint32_t address, uint16_t port) {
     address_.address = address;
 }
 
-bool CKtSocket::Connect() {
+bool CKtSocket::Connect(uint32_t timeoutMs) {
     platform::SocketHandle handle = Acquire();
     if (handle == platform::kInvalidSocket) {
         return false;
     }
-    bool connected = platform::ConnectSocket(handle, address_);
+    bool connected = platform::ConnectSocket(handle, address_, timeoutMs);
     Release(handle);
     return connected;
+}
+
+int CKtSocket::WaitReadable(uint32_t timeoutMs) {
+    platform::SocketHandle handle = Acquire();
+    if (handle == platform::kInvalidSocket) {
+        return -1;
+    }
+    const int ready = platform::WaitReadable(handle, timeoutMs);
+    Release(handle);
+    return ready;
 }
 
 int CKtSocket::Send(const void* data, int length) {

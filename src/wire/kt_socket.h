@@ -37,9 +37,12 @@ public:
     bool Create();
     // Sets the address (address in network byte order, port in host byte order).
     void SetAddress(uint32_t address, uint16_t port);
-    // Connects the socket to the address; false when there is no socket or the
-    // connect fails.
-    bool Connect();
+    // Connects the socket to the address within timeoutMs (kInfinite: as long as the
+    // system tries); false when there is no socket or the connect fails.
+    bool Connect(uint32_t timeoutMs = platform::kInfinite);
+    // Waits up to timeoutMs for something to read: 1 readable, 0 time-out, -1 error
+    // or no socket.
+    int WaitReadable(uint32_t timeoutMs);
 
     // One send or receive on the socket (see platform::SendBytes/ReceiveBytes);
     // -1 when the socket is closed. Safe against a concurrent CloseAbrupt.

@@ -4,6 +4,7 @@
 
 #include "messages/messages.h"
 #include "messages/texts.h"
+#include "platform/clock.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -28,7 +29,7 @@ CWireStream::CWireStream()
 CWireStream::CWireStream(IWireTransport* transport)
     : pendingOperation(-1), socketTransport_(socket), transport_(transport), broken_(false) {}
 
-bool CWireStream::Open(const AnsiString& host, uint32_t port) {
+bool CWireStream::Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs) {
     output_.clear();
     inputStart_ = 0;
     inputEnd_ = 0;
@@ -50,7 +51,7 @@ bool CWireStream::Open(const AnsiString& host, uint32_t port) {
         return false;
     }
     socket.SetAddress(address, static_cast<uint16_t>(port & 0xFFFFu));
-    if (!socket.Connect()) {
+    if (!socket.Connect(timeoutMs)) {
         Fail(ErrorKind::kIo, msg::kCannotConnect);
         return false;
     }
@@ -137,6 +138,9 @@ bool CWireStream::ReceiveAll(void* target, int32_t n) {
         if (inputStart_ == inputEnd_) {
             inputStart_ = 0;
             inputEnd_ = 0;
+            if (hasDeadline_ && !WaitForInput()) {
+                return false;
+            }
             const int received = transport_->Receive(input_, kInputCapacity);
             if (received <= 0) {
                 if (received == 0) {
@@ -157,6 +161,27 @@ bool CWireStream::ReceiveAll(void* target, int32_t n) {
         std::memcpy(at + done, input_ + inputStart_, static_cast<size_t>(taken));
         inputStart_ += taken;
         done += taken;
+    }
+    return true;
+}
+
+void CWireStream::SetDeadline(uint32_t deadline, const AnsiString& text) {
+    hasDeadline_ = true;
+    deadline_ = deadline;
+    deadlineText_ = text;
+}
+
+bool CWireStream::WaitForInput() {
+    // Unsigned difference: the tick counter's wrap does no harm.
+    const uint32_t left = deadline_ - platform::TickCount();
+    const int ready = left > 0x7FFFFFFFu ? 0 : transport_->WaitReadable(left);
+    if (ready == 0) {
+        Break(ErrorKind::kTimeout, deadlineText_);
+        return false;
+    }
+    if (ready < 0) {
+        Break(ErrorKind::kIo, msg::kReceiveFailed);
+        return false;
     }
     return true;
 }

@@ -36,6 +36,12 @@ public:
     // negative value on error.
     virtual int Send(const void* data, int length) = 0;
     virtual int Receive(void* target, int length) = 0;
+    // Waits up to timeoutMs for something to receive: 1 when there is (or the end
+    // of the connection), 0 at the time-out, -1 on error.
+    virtual int WaitReadable(uint32_t timeoutMs) {
+        (void)timeoutMs;
+        return 1;
+    }
 
 protected:
     ~IWireTransport() = default;
@@ -66,9 +72,10 @@ public:
     AnsiString errorText;
     ErrorKind errorKind = ErrorKind::kNone;
 
-    // Connects to host (name or dotted IPv4 address) on the low 16 bits of port.
-    // False with errorText set; the socket then stays open until Close.
-    bool Open(const AnsiString& host, uint32_t port);
+    // Connects to host (name or dotted IPv4 address) on the low 16 bits of port,
+    // giving up after timeoutMs. False with errorText set; the socket then stays open
+    // until Close.
+    bool Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs = platform::kInfinite);
     // Abrupt close (see CKtSocket::CloseAbrupt); safe while another thread reads.
     // Always true.
     bool Close();
@@ -104,6 +111,11 @@ public:
     // kept in pendingOperation, up to the first that is not op_dummy.
     uint32_t ReadOperation();
 
+    // From now on until ClearDeadline, a read that would wait past the tick count
+    // `deadline` (platform::TickCount) breaks the stream with kTimeout and `text`.
+    void SetDeadline(uint32_t deadline, const AnsiString& text);
+    void ClearDeadline() { hasDeadline_ = false; }
+
     // Bytes received and not read yet.
     size_t BufferedInput() const { return static_cast<size_t>(inputEnd_ - inputStart_); }
 
@@ -133,6 +145,7 @@ private:
         explicit SocketTransport(CKtSocket& socket) : socket_(socket) {}
         int Send(const void* data, int length) override { return socket_.Send(data, length); }
         int Receive(void* target, int length) override { return socket_.Receive(target, length); }
+        int WaitReadable(uint32_t timeoutMs) override { return socket_.WaitReadable(timeoutMs); }
 
     private:
         CKtSocket& socket_;
@@ -141,6 +154,8 @@ private:
     // Reads exactly n bytes; false (and the stream broken) otherwise.
     bool ReceiveAll(void* target, int32_t n);
     bool SkipPadding(int32_t n);
+    // Waits for input until the deadline; false (and the stream broken) when none came.
+    bool WaitForInput();
 
     SocketTransport socketTransport_;
     IWireTransport* transport_;
@@ -151,6 +166,9 @@ private:
     int inputEnd_ = 0;
     std::string output_;
     bool broken_;
+    bool hasDeadline_ = false;
+    uint32_t deadline_ = 0;
+    AnsiString deadlineText_;
     std::unique_ptr<IWireCipher> sending_;
     std::unique_ptr<IWireCipher> receiving_;
 };

@@ -40,15 +40,14 @@ inline void PrintTo(const Firing& firing, std::ostream* out) {
     *out << firing.name << ':' << firing.count;
 }
 
-// Records the firings in the order the connection hands them on.
+// Records the firings and losses in the order the connection hands them on.
 class RecordingSink : public IEventSink {
 public:
-    void EventFired(const AnsiString& eventName, int32_t count) override {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            firings_.push_back(Firing{eventName.Bytes(), count});
-        }
-        changed_.notify_all();
+    void EventFired(int32_t, const AnsiString& eventName, int32_t count) override {
+        Record(Firing{eventName.Bytes(), count});
+    }
+    void ConnectionLost(int32_t connection, const AnsiString& reason) override {
+        Record(Firing{"lost " + std::to_string(connection) + ": " + reason.Bytes(), 0});
     }
     bool WaitFor(size_t n) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -61,6 +60,13 @@ public:
     }
 
 private:
+    void Record(const Firing& firing) {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            firings_.push_back(firing);
+        }
+        changed_.notify_all();
+    }
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Firing> firings_;
@@ -93,6 +99,9 @@ protected:
     void SetUp() override {
         ASSERT_NE(db, nullptr);
         db->AttachEventSink(&sink);
+        db->SetConnectionHandle(7);
+        db->firstRepairPauseMs = 1;
+        db->reportLimitMs = 300;
     }
 
     // Destruction disconnects, and waits for the listener: watched like a disconnect.

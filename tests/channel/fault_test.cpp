@@ -127,6 +127,36 @@ TEST(PeerFailures, TheAttachsReasons) {
     }
 }
 
+// A server that stops part-way through a reply: a connect gives up after its
+// time-out, whichever reply of the login stalls; a disconnect with a grace (as
+// unloading does) does not wait longer than the grace.
+TEST(PeerFailures, StallsAreBounded) {
+    for (int step = 1; step <= 3; ++step) {
+        SCOPED_TRACE(step);
+        FakeFirebird fake;
+        std::unique_ptr<CDatabase> db = CDatabase::Create();
+        fake.FaultAtReply(step, Fault::kStall);
+        LoginOptions options;
+        options.connectTimeoutMs = 1000;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(db->ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA",
+                                         "masterkey", options));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        EXPECT_EQ(db->ErrorText().Bytes(),
+                  "The server did not answer in time (connect time-out: 1 s).");
+        EXPECT_EQ(db->mainStream.errorKind, ErrorKind::kTimeout);
+    }
+    FakeFirebird fake;
+    std::unique_ptr<CDatabase> db = CDatabase::Create();
+    ASSERT_TRUE(Attach(*db, fake));
+    ASSERT_TRUE(db->SubscribeEvent("A"));
+    fake.FaultAtReply(1, Fault::kStall);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(db->Disconnect(300));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(db->IsConnected());
+}
+
 class SystemRefusals : public ConnectionTest {
 protected:
     void TearDown() override {

@@ -31,6 +31,7 @@ public:
     }
     ~FakeDatabase() { Log("destroy"); }
     void AttachEventSink(IEventSink*) {}
+    void SetConnectionHandle(int32_t handle) { Log("handle", std::to_string(handle)); }
     bool ConnectDatabase(const AnsiString& host, int32_t port, const AnsiString& database,
                          const AnsiString&, const AnsiString&, const LoginOptions&) {
         Log("connect", host.Bytes() + ":" + std::to_string(port) + " " + database.Bytes());
@@ -38,7 +39,7 @@ public:
         return connected_;
     }
     bool IsConnected() const { return connected_; }
-    bool Disconnect() {
+    bool Disconnect(uint32_t = platform::kInfinite) {
         Log("disconnect");
         connected_ = false;
         return true;
@@ -115,6 +116,8 @@ TEST_F(WorkerTest, HandleResolutionMessages) {
         {REQ_SUBSCRIBE, INT32_MIN, "The connection handle is wrong."},
         {REQ_SUBSCRIBE, 2, "There is no connection to database."},
         {REQ_UNSUBSCRIBE, 2, "There is no connection to database."},
+        {REQ_CHECK, 2, "There is no connection to database."},
+        {REQ_CHECK, 1, ""},
         {REQ_DISCONNECT, 2, "Database already disconnected."},
         {REQ_DISCONNECT, 1, ""},
         // A disconnected handle is wrong from then on, for every request.
@@ -129,7 +132,7 @@ TEST_F(WorkerTest, HandleResolutionMessages) {
         }
     }
     // Codes outside the table: -1, and the text stays as written.
-    for (int code : {0, 5, 31, 33, 255}) {
+    for (int code : {0, 6, 31, 33, 255}) {
         EXPECT_EQ(Request(static_cast<uint8_t>(code), 1, "kept as written"), -1);
         EXPECT_STREQ(block.text, "kept as written");
     }

@@ -46,13 +46,28 @@ TEST_F(ConnectCommandsTest, ConnectionStrings) {
         {"server=s;database=d;password=xuser=abc;user=real", "s|d|abc|xuser=abc|3050"},
         // The last value may stand unterminated.
         {"server=s;database=d;user=last one", "s|d|last one||3050"},
-        // Ports: empty, digits then letters, no digits, signs and blanks, out of range.
+        // Ports: empty, digits then letters, blanks; none, signs and values out of range
+        // are refused (after the older checks).
         {"server=s;database=d;uid=u;port=;", "s|d|u||3050"},
         {"server=s;database=d;uid=u;port=3051abc", "s|d|u||3051"},
-        {"server=s;database=d;uid=u;port=abc", "s|d|u||0"},
-        {"server=s;database=d;uid=u;port=  -12", "s|d|u||-12"},
-        {"server=s;database=d;uid=u;port=99999999999", "s|d|u||2147483647"},
-        {"server=s;database=d;uid=u;port=-99999999999", "s|d|u||-2147483648"},
+        {"server=s;database=d;uid=u;port=  +65535", "s|d|u||65535"},
+        {"server=s;database=d;uid=u;port=abc", "Port must be 1 to 65535."},
+        {"server=s;database=d;uid=u;port=  -12", "Port must be 1 to 65535."},
+        {"server=s;database=d;uid=u;port=68586", "Port must be 1 to 65535."},
+        {"server=s;database=d;uid=u;port=99999999999", "Port must be 1 to 65535."},
+        {"database=d;uid=u;port=0", "Server name is not found."},
+        // The login's keys, checked last.
+        {"server=s;database=d;uid=u;WireCrypt=Required;AuthClient=srp, legacy_auth;"
+         "connecttimeout=5",
+         "s|d|u||3050"},
+        {"server=s;database=d;uid=u;wirecrypt=on",
+         "Wire encryption must be Required, Enabled or "
+         "Disabled."},
+        {"server=s;database=d;uid=u;authclient=Srp Win_Sspi",
+         "Unknown authentication method: Win_Sspi. Srp256, Srp and Legacy_Auth are known."},
+        {"server=s;database=d;uid=u;connecttimeout=0",
+         "Connect time-out must be 1 to 3600 seconds."},
+        {"server=s;port=0;database=d;uid=u;wirecrypt=on", "Port must be 1 to 65535."},
         // A server part in the path is dropped.
         {"server=h;database=\\\\srv\\c:\\db.fdb;uid=u", "h|c:\\db.fdb|u||3050"},
     };
@@ -74,10 +89,13 @@ TEST_F(ConnectCommandsTest, ArgumentsChecksInOrderAndLimits) {
         {{"h", "", u64 + "u", ""}, {}, "Database name is empty."},
         {{"h", "d", u64 + "u", p64 + "p"}, {}, "User name is too long. 64 chars is max."},
         // A server part is dropped, and the limit applies after it is gone.
-        {{"h", "\\\\srv\\rest\\of.fdb", "", ""}, {0}, "h|rest\\of.fdb|||0"},
-        {{"h", "\\\\srv\\" + d256, "", ""}, {-7}, "h|" + d256 + "|||-7"},
-        // A character argument ends at its first NUL.
-        {{std::string("host\0junk", 9), "d", "u", "p"}, {70000}, "host|d|u|p|70000"},
+        {{"h", "\\\\srv\\rest\\of.fdb", "", ""}, {1}, "h|rest\\of.fdb|||1"},
+        {{"h", "\\\\srv\\" + d256, "", ""}, {65535}, "h|" + d256 + "|||65535"},
+        // A character argument ends at its first NUL. Ports out of range come last.
+        {{std::string("host\0junk", 9), "d", "u", "p"}, {3051}, "host|d|u|p|3051"},
+        {{"h", "d", "u", "p"}, {0}, "Port must be 1 to 65535."},
+        {{"h", "d", "u", "p"}, {65536}, "Port must be 1 to 65535."},
+        {{"", "d", "u", "p"}, {-1}, "Host name is empty."},
     };
     for (const auto& c : cases) {
         std::vector<A> args;

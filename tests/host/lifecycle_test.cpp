@@ -45,7 +45,8 @@ TEST_F(LifecycleTest, OtherMessagesPassThroughUnchanged) {
 TEST_F(LifecycleTest, UnloadQuitsTheWorkerClosesAndAQueuedFiringReachesTheWindowsOwnProcedure) {
     ASSERT_FALSE(
         host.Call("VN_SUBSCRIBE", {A::Int(1), A::Text("ORDERS"), A::Text("? <Msg>")}).raised);
-    const int32_t queued = Library().eventRing.Put("ORDERS", 5);
+    int32_t queued = -1;
+    ASSERT_TRUE(Library().eventRing.Put(1, "ORDERS", 5, &queued));
     ASSERT_TRUE(platform::PostWindowMessage(host.Window(), WM_EVENT_FIRED, queued, 0));
     host.Unload();
     EXPECT_EQ(Sent().back().command, REQ_QUIT);

@@ -18,10 +18,10 @@ protected:
         return host.Call("VN_UNSUBSCRIBE", {A::Int(handle), A::Text(name)});
     }
     std::string Listing() { return host.Call("VN_LIST_SUBSCR").text; }
-    // Puts a firing into the ring and posts its message; Pump handles it.
-    void Post(const char* name, int32_t count) {
-        const int32_t slot = Library().eventRing.Put(name, count);
-        ASSERT_TRUE(platform::PostWindowMessage(host.Window(), WM_EVENT_FIRED, slot, 0));
+    // Hands a firing (or a loss) to the library's sink, as a listener does; Pump
+    // handles its message.
+    void Post(int32_t connection, const char* name, int32_t count) {
+        Library().eventSink.EventFired(connection, name, count);
     }
 };
 
@@ -70,34 +70,61 @@ TEST_F(SubscriptionCommandsTest, TheTableFollowsWhatTheWorkerAccepts) {
     ASSERT_FALSE(Subscribe(2, "A", "again(<Msg>)").raised);  // replaces A's template
     EXPECT_EQ(Listing(), "A\t\tagain(<Msg>)\nB\t\tb(<Msg>)\na\t\tlower(<Msg>)\n");
 
-    // A refused unsubscribe keeps the record, even with an empty text to raise.
-    RecordingWorker::Instance().Reset(-1, "");
-    SimHost::Result r = Unsubscribe(1, "A");
-    EXPECT_TRUE(r.raised);
-    EXPECT_EQ(r.error, "");
-    EXPECT_EQ(Listing(), "A\t\tagain(<Msg>)\nB\t\tb(<Msg>)\na\t\tlower(<Msg>)\n");
-
+    // A refused unsubscribe keeps the record.
+    RecordingWorker::Instance().Reset(-1, "The event is not subscribed on this connection.");
+    EXPECT_EQ(Unsubscribe(1, "A").error, "The event is not subscribed on this connection.");
     RecordingWorker::Instance().Reset(1);
+    // A stays while connection 2 subscribes it; B goes with its only connection.
     EXPECT_FALSE(Unsubscribe(1, "A").raised);
+    EXPECT_FALSE(Unsubscribe(1, "B").raised);
     EXPECT_FALSE(Unsubscribe(1, "never").raised);  // no local record: silent
-    // The freed record 0 is taken by the next new name, so it lists first.
+    EXPECT_EQ(Listing(), "A\t\tagain(<Msg>)\na\t\tlower(<Msg>)\n");
+    Post(1, "A", 1);
+    Post(2, "A", 2);
+    EXPECT_EQ(host.Pump(0), 2);
+    EXPECT_EQ(host.executed, std::vector<std::string>{"again(\"A: 2\")"});
+    // The freed record 1 is taken by the next new name, so it lists second.
     ASSERT_FALSE(Subscribe(1, "C", "c(<Msg>)").raised);
-    EXPECT_EQ(Listing(), "C\t\tc(<Msg>)\nB\t\tb(<Msg>)\na\t\tlower(<Msg>)\n");
-    // Disconnecting does not touch the table.
-    EXPECT_FALSE(host.Call("VN_DISCONNECT", {A::Int(1)}).raised);
-    EXPECT_EQ(Listing(), "C\t\tc(<Msg>)\nB\t\tb(<Msg>)\na\t\tlower(<Msg>)\n");
+    EXPECT_EQ(Listing(), "A\t\tagain(<Msg>)\nC\t\tc(<Msg>)\na\t\tlower(<Msg>)\n");
+    // Disconnecting keeps the records listed; their firings run nothing any more.
+    EXPECT_FALSE(host.Call("VN_DISCONNECT", {A::Int(2)}).raised);
+    EXPECT_EQ(Listing(), "A\t\tagain(<Msg>)\nC\t\tc(<Msg>)\na\t\tlower(<Msg>)\n");
+    Post(2, "a", 1);
+    EXPECT_EQ(host.Pump(0), 1);
+    EXPECT_EQ(host.executed.size(), 1u);
 }
 
-TEST_F(SubscriptionCommandsTest, TheFiftyFirstNameIsSubscribedButNotRecorded) {
-    for (int i = 0; i < 51; ++i) {
+TEST_F(SubscriptionCommandsTest, TheFiftyFirstNameIsRefusedBeforeAnythingIsSent) {
+    for (int i = 0; i < 50; ++i) {
         EXPECT_FALSE(Subscribe(1, "E" + std::to_string(i), "? <Msg>").raised);
     }
-    EXPECT_EQ(Sent().size(), 51u);
-    EXPECT_NE(Listing().find("E49\t\t"), std::string::npos);
+    RecordingWorker::Instance().Reset(1);
+    EXPECT_EQ(Subscribe(2, "E50", "? <Msg>").error, "Too many event names. 50 is max.");
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_FALSE(Subscribe(2, "E49", "again <Msg>").raised);  // a name held already
     EXPECT_EQ(Listing().find("E50"), std::string::npos);
-    Post("E50", 1);
+}
+
+// VN_ONLOST registers a command per connection for the loss of its events: "<Msg>"
+// becomes the handle and the quoted reason. VN_DISCONNECT forgets it.
+TEST_F(SubscriptionCommandsTest, TheLossCommand) {
+    RecordingWorker::Instance().Reset(-1, "The connection handle is wrong.");
+    EXPECT_EQ(host.Call("VN_ONLOST", {A::Int(9), A::Text("? <Msg>")}).error,
+              "The connection handle is wrong.");
+    EXPECT_EQ(host.Call("VN_ONLOST", {A::Int(1), A::Text("no keyword")}).error,
+              "Function does not have <Msg> keyword.");
+    RecordingWorker::Instance().Reset(1);
+    ASSERT_FALSE(host.Call("VN_ONLOST", {A::Int(1), A::Text("DO lost WITH <Msg>")}).raised);
+    EXPECT_EQ(Sent().back().command, REQ_CHECK);
+    Library().eventSink.ConnectionLost(1, "The connection to the server was lost: \"x\"");
+    Library().eventSink.ConnectionLost(3, "nobody listens");
+    EXPECT_EQ(host.Pump(0), 2);
+    EXPECT_EQ(host.executed, std::vector<std::string>{
+                                 "DO lost WITH 1, 'The connection to the server was lost: \"x\"'"});
+    ASSERT_FALSE(host.Call("VN_DISCONNECT", {A::Int(1)}).raised);
+    Library().eventSink.ConnectionLost(1, "again");
     EXPECT_EQ(host.Pump(0), 1);
-    EXPECT_TRUE(host.executed.empty());
+    EXPECT_EQ(host.executed.size(), 1u);
 }
 
 TEST_F(SubscriptionCommandsTest, AnEmptyListingIsAnEmptyStringInAOneByteHandle) {
@@ -111,21 +138,25 @@ TEST_F(SubscriptionCommandsTest, DeliveryRunsTheTemplateReadWhenTheMessageIsHand
     const std::string name64(64, 'Q');
     ASSERT_FALSE(Subscribe(1, "ORDERS", "before <Msg> after").raised);
     ASSERT_FALSE(Subscribe(1, name64, "=F(<Msg>) <Msg>").raised);
-    Post("ORDERS", 3);
-    Post(name64.c_str(), -2);
-    Post("ORDERS", 1);
+    ASSERT_FALSE(Subscribe(1, "say \"hi\"", "<Msg>").raised);
+    ASSERT_FALSE(Subscribe(1, "it's \"[x]\"", "<Msg>").raised);
+    Post(1, "ORDERS", 3);
+    Post(1, name64.c_str(), 2);
+    Post(1, "ORDERS", 1);  // joins the firing that waits
+    Post(1, "say \"hi\"", 1);
+    Post(1, "it's \"[x]\"", 1);
     // Replaced after the firing, before the message is handled: the new one runs.
     ASSERT_FALSE(Subscribe(1, "ORDERS", "new <Msg>").raised);
-    EXPECT_EQ(host.Pump(0), 3);
-    const std::vector<std::string> expected = {
-        "new \"ORDERS: 3\"", "=F(\"" + name64 + ": -2\") <Msg>", "new \"ORDERS: 1\""};
+    EXPECT_EQ(host.Pump(0), 4);
+    const std::vector<std::string> expected = {"new \"ORDERS: 4\"",
+                                               "=F(\"" + name64 + ": 2\") <Msg>", "'say \"hi\": 1'",
+                                               "\"it's \"[x]\": 1\""};
     EXPECT_EQ(host.executed, expected);
-
     // Fired, then unsubscribed: nothing runs.
-    Post("ORDERS", 4);
+    Post(1, "ORDERS", 4);
     ASSERT_FALSE(Unsubscribe(1, "ORDERS").raised);
     EXPECT_EQ(host.Pump(0), 1);
-    EXPECT_EQ(host.executed.size(), 3u);
+    EXPECT_EQ(host.executed.size(), 4u);
 }
 
 }  // namespace

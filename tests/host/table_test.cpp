@@ -21,20 +21,21 @@ TEST(HostAbi, RecordLayout) {
     EXPECT_EQ(sizeof(hostabi::FunctionTable), 2 * sizeof(void*) + 2);
 }
 
-TEST(SharedLibrary, EightEntriesInOrderAndCallsOutsideTheTableRefused) {
+TEST(SharedLibrary, NineEntriesInOrderAndCallsOutsideTheTableRefused) {
     SimHost host;
     ASSERT_TRUE(host.Load()) << host.LoadError();
     const hostabi::FunctionTable* table = host.Table();
     ASSERT_EQ(table->next, nullptr);
     const int entryCount = table->entryCount;
-    ASSERT_EQ(entryCount, 8);
+    ASSERT_EQ(entryCount, 9);
     const char* expected[][3] = {
         {"VARNEL_INIT", "-2", ""},     {"VARNEL_EXIT", "-3", ""},
         {"VN_LIST_SUBSCR", "0", ""},   {"VN_SUBSCRIBE", "3", "ICC"},
         {"VN_UNSUBSCRIBE", "2", "IC"}, {"VN_STRINGCONNECT", "1", "C"},
         {"VN_CONNECT", "5", "CCCC.I"}, {"VN_DISCONNECT", "1", "I"},
+        {"VN_ONLOST", "2", "IC"},
     };
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 9; ++i) {
         // Copies first: the entries are packed, so their fields may be misaligned.
         const hostabi::FunctionEntry entry = table->entries[i];
         EXPECT_STREQ(entry.name, expected[i][0]);

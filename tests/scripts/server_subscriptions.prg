@@ -1,6 +1,6 @@
 * Subscriptions on a live connection: the limits, one record per event name (names
-* that differ in case are two), a second subscription of a name on the same connection,
-* the worker's refusals, and the listing's order.
+* that differ in case are two), a second subscription of a name on the same connection
+* (one request, the new template), the worker's refusals, and the listing's order.
 * needs: server
 * status: 1
 h = VN_CONNECT(GETENV("VARNEL_TEST_SERVER"), GETENV("VARNEL_TEST_DATABASE"), GETENV("VARNEL_TEST_USER"), GETENV("VARNEL_TEST_PASSWORD"), VAL(GETENV("VARNEL_TEST_PORT")))
@@ -18,8 +18,8 @@ RUN ./sql.sh "execute procedure post_events('vh_case', 2);"
 RUN ./sql.sh "execute procedure post_events('VH_TWICE', 1);"
 RUN ./sql.sh "execute procedure post_events('VH_SUB_STOP', 1);"
 READ EVENTS
-* One unsubscribe cancels one of the two requests of VH_TWICE and frees its record:
-* its next firing runs nothing.
+* Unsubscribing cancels the one request of VH_TWICE and frees its record: its next
+* firing runs nothing. A name the connection does not subscribe is refused.
 VN_UNSUBSCRIBE(h, "VH_TWICE")
 VN_UNSUBSCRIBE(h, "VH_NEVER")
 VN_SUBSCRIBE(h, "VH_NEW", "? <Msg>")

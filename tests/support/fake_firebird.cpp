@@ -284,8 +284,11 @@ bool FakeFirebird::Serve(int connection) {
             }
             if (fault == Fault::kGarbage) {
                 SendAll(connection, Words({0x7EADBEEF, 0x01020304}));
-            } else if (fault == Fault::kTruncate) {
+            } else if (fault == Fault::kTruncate || fault == Fault::kStall) {
                 SendAll(connection, Bytes(reply.begin(), reply.begin() + reply.size() / 2));
+            }
+            if (fault == Fault::kStall) {
+                continue;  // reads on: only the client's close ends the connection
             }
             return fault != Fault::kReset;
         }

@@ -57,13 +57,14 @@ struct ConnectRequestReply {
 };
 
 // What the fake may do instead of a reply, to test how the client takes a peer that
-// fails part-way. Every fault but kNone ends that main connection.
+// fails part-way. Every fault but kNone and kStall ends that main connection.
 enum class Fault {
     kNone,
     kClose,     // sends nothing and closes (FIN)
     kReset,     // sends nothing and resets (RST)
     kGarbage,   // sends a packet that is no reply at all, then closes
     kTruncate,  // sends the first half of the reply, then closes
+    kStall,     // sends the first half of the reply, then nothing until the client closes
 };
 
 class FakeFirebird {

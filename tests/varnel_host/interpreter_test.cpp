@@ -34,10 +34,9 @@ protected:
         out.str("");
         return printed;
     }
-    // Puts a firing into the library's ring and posts its message, as a listener does.
+    // Hands a firing on connection 1 to the library, as a listener does.
     void Fire(const char* eventName, int32_t count) {
-        const int32_t slot = Library().eventRing.Put(eventName, count);
-        ASSERT_TRUE(platform::PostWindowMessage(host.Window(), WM_EVENT_FIRED, slot, 0));
+        Library().eventSink.EventFired(1, eventName, count);
     }
 
     std::ostringstream out;
@@ -143,13 +142,14 @@ TEST_F(InterpreterTest, SubscriberCommandsRunThroughTheInterpreter) {
 }
 
 TEST_F(InterpreterTest, ClearEventsFromACommandEndsReadEventsAndLeavesLaterFiringsQueued) {
-    Run("VN_SUBSCRIBE(1, 'ORDERS', '? <Msg>')\nVN_SUBSCRIBE(1, 'STOP', 'CLEAR EVENTS && <Msg>')\n");
+    Run("VN_SUBSCRIBE(1, 'ORDERS', '? <Msg>')\nVN_SUBSCRIBE(1, 'STOP', 'CLEAR EVENTS && <Msg>')\n"
+        "VN_SUBSCRIBE(1, 'LATER', '? <Msg>')\n");
     Fire("ORDERS", 1);
     Fire("STOP", 1);
-    Fire("ORDERS", 2);
-    // Had READ EVENTS waited its 30 seconds instead, ORDERS: 2 would come before
+    Fire("LATER", 2);
+    // Had READ EVENTS waited its 30 seconds instead, LATER: 2 would come before
     // "after".
-    EXPECT_EQ(Run("READ EVENTS 30\n? 'after'\nDOEVENTS\n"), "ORDERS: 1\nafter\nORDERS: 2\n");
+    EXPECT_EQ(Run("READ EVENTS 30\n? 'after'\nDOEVENTS\n"), "ORDERS: 1\nafter\nLATER: 2\n");
 
     // CLEAR EVENTS outside READ EVENTS does not end a later one, and firings posted
     // while READ EVENTS waits are handled as they come.

@@ -3,6 +3,7 @@
 #include "platform/system_calls.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -33,6 +34,11 @@ SocketHandle CreateTcpSocket() {
     }
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    const int idle = 30, interval = 5, probes = 6;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
     return fd;
 }
 
@@ -65,7 +71,7 @@ bool ResolveIPv4(const char* host, uint32_t* address) {
     return ok;
 }
 
-bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address) {
+bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address, uint32_t timeoutMs) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = address.port;
@@ -74,11 +80,33 @@ bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address) {
         errno = ECONNREFUSED;
         return false;
     }
-    int rc;
-    do {
-        rc = ::connect(static_cast<int>(socket), reinterpret_cast<const sockaddr*>(&target),
-                       sizeof target);
-    } while (rc != 0 && errno == EINTR);
+    const int fd = static_cast<int>(socket);
+    const int flags = ::fcntl(fd, F_GETFL);
+    const bool bounded =
+        timeoutMs != kInfinite && flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    if (rc != 0 && (errno == EINPROGRESS || errno == EINTR)) {
+        // Completes in the background: wait until it is writable, then ask how it went.
+        struct pollfd entry {};
+        entry.fd = fd;
+        entry.events = POLLOUT;
+        const int limit = !bounded                  ? -1
+                          : timeoutMs > 0x7FFFFFFFu ? 0x7FFFFFFF
+                                                    : static_cast<int>(timeoutMs);
+        int ready;
+        do {
+            ready = ::poll(&entry, 1, limit);
+        } while (ready < 0 && errno == EINTR);
+        int error = ready > 0 ? 0 : ETIMEDOUT;
+        socklen_t size = sizeof error;
+        if (ready > 0) {
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        }
+        rc = error == 0 ? 0 : -1;
+    }
+    if (bounded) {
+        ::fcntl(fd, F_SETFL, flags);
+    }
     return rc == 0;
 }
 

@@ -3,6 +3,7 @@
 // winsock2.h must come before windows.h.
 #include <winsock2.h>
 
+#include <mstcpip.h>
 #include <windows.h>
 
 #include <cstring>
@@ -46,6 +47,12 @@ SocketHandle CreateTcpSocket() {
     }
     BOOL on = TRUE;
     ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    // Windows probes ten times at the interval: 30 s, then 10 probes 3 s apart.
+    tcp_keepalive values = {1, 30000, 3000};
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+               nullptr);
     return static_cast<SocketHandle>(s);
 }
 
@@ -65,14 +72,33 @@ bool ResolveIPv4(const char* host, uint32_t* address) {
     return true;
 }
 
-bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address) {
+bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address, uint32_t timeoutMs) {
     sockaddr_in target;
     std::memset(&target, 0, sizeof target);
     target.sin_family = AF_INET;
     target.sin_port = address.port;
     target.sin_addr.s_addr = address.address;
-    return ::connect(ToSocket(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
-           0;
+    const SOCKET s = ToSocket(socket);
+    u_long nonBlocking = timeoutMs != kInfinite ? 1 : 0;
+    if (nonBlocking != 0) {
+        ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    }
+    int rc = ::connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    if (rc != 0 && nonBlocking != 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
+        // Completes in the background: writable on success, in the except set on failure.
+        fd_set writable, failed;
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(s, &writable);
+        FD_SET(s, &failed);
+        timeval limit;
+        limit.tv_sec = static_cast<long>(timeoutMs / 1000);
+        limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+        const int ready = ::select(0, nullptr, &writable, &failed, &limit);
+        rc = ready > 0 && FD_ISSET(s, &writable) ? 0 : -1;
+    }
+    SetBlocking(socket);
+    return rc == 0;
 }
 
 int SendBytes(SocketHandle socket, const void* data, int length) {
