@@ -4,7 +4,9 @@
 #
 #   tests/windows/varnel_platform_smoke.exe  the Windows platform layer
 #   tests/windows/varnel_library_e2e.exe     Varnel.fll through the simulated host
-#                                            against the Firebird test server
+#                                            against the Firebird test server, and
+#                                            again against Firebird 3 at its default
+#                                            security settings (VARNEL_TEST_FB3DEFAULT_*)
 #
 #   scripts/run-wine-tests.sh
 #
@@ -162,6 +164,15 @@ run_program() {
 
 run_program tests/windows/varnel_platform_smoke.exe 300
 run_program tests/windows/varnel_library_e2e.exe 180 "$library_windows"
+# Once more against Firebird 3 at its default security settings (Srp login, wire
+# encryption required), when its variables are set.
+if [ -n "${VARNEL_TEST_FB3DEFAULT_SERVER:-}" ]; then
+    for name in SERVER PORT DATABASE USER PASSWORD ISQL FIREBIRD DSN; do
+        value=VARNEL_TEST_FB3DEFAULT_$name
+        export "VARNEL_TEST_$name=${!value:-}"
+    done
+    run_program tests/windows/varnel_library_e2e.exe 180 "$library_windows"
+fi
 
 wineserver -k 2>/dev/null || true
 step "done, $failures program(s) failed"
