@@ -19,19 +19,3 @@ const hostabi::FunctionTable& HostFunctionTable();
 
 // The entry of the table whose function is `function`, or nullptr.
 const hostabi::FunctionEntry* FindTableEntry(hostabi::Function function);
-
-// Looks `key` up in a connection string: the matching ignores case, the value keeps
-// its case and runs from the key to the next ";" or the end. When the key is not
-// found the value is left as it was.
-bool FindConnectionValue(const AnsiString& connectionString, const char* key, AnsiString* value);
-
-// Converts a port text as the connection string gives it: leading white space, an
-// optional sign, then digits up to the first non-digit; no digits give 0.
-int32_t ParsePortText(const AnsiString& text);
-
-// Checks the four texts, strips a leading server part from the database path and
-// writes REQ_CONNECT into the request block (`port` and `login` must be set there
-// already, or are set before the request is made). Raises a host error when a check
-// fails.
-void PrepareConnectRequest(const AnsiString& host, AnsiString database, const AnsiString& user,
-                           const AnsiString& password);

@@ -1,0 +1,270 @@
+#include "host/commands.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "host/event_delivery.h"
+#include "host/library.h"
+#include "messages/messages.h"
+#include "messages/texts.h"
+#include "platform/text.h"
+
+namespace {
+
+[[noreturn]] void Fail(const AnsiString& text, bool answered = false) {
+    throw CommandFailed{text, answered};
+}
+
+[[noreturn]] void FailWithLimit(const char* format, size_t limit) {
+    Fail(FormatText(format, static_cast<long>(limit)));
+}
+
+void CheckEventName(const AnsiString& name) {
+    if (name.IsEmpty()) {
+        Fail(msg::kEventNameEmpty);
+    }
+    if (name.Length() > kMaxEventName) {
+        FailWithLimit(msg::kEventNameTooLong, kMaxEventName);
+    }
+}
+
+void CheckTemplate(const AnsiString& commandTemplate) {
+    if (commandTemplate.Length() > kMaxTemplate) {
+        FailWithLimit(msg::kTemplateTooLong, kMaxTemplate);
+    }
+    if (platform::FindText(commandTemplate.CStr(), kMsgKeyword) < 0) {
+        Fail(FormatText(msg::kTemplateWithoutKeyword, kMsgKeyword));
+    }
+}
+
+// Makes the request written in the block; throws the worker's text unless it
+// answered 1.
+void Request(uint8_t command) {
+    RequestBlock& request = Library().request;
+    request.command = command;
+    MakeRequest();
+    if (request.handle != 1) {
+        Fail(request.text, true);
+    }
+}
+
+void PrepareHandleRequest(int32_t handle) {
+    RequestBlock& request = Library().request;
+    request.handle = handle;
+    request.handleArgument = handle;
+}
+
+// Checks the four texts and the port, strips a leading server part from the
+// database path, and writes REQ_CONNECT into the request block.
+void PrepareConnect(const AnsiString& host, AnsiString database, const AnsiString& user,
+                    const AnsiString& password, int32_t port) {
+    if (host.IsEmpty()) {
+        Fail(msg::kHostNameEmpty);
+    }
+    if (host.Length() > kMaxHost) {
+        FailWithLimit(msg::kHostNameTooLong, kMaxHost);
+    }
+    if (database.IsEmpty()) {
+        Fail(msg::kDatabaseNameEmpty);
+    }
+    // A path of the form \\server\path loses its server part; the host argument
+    // names the server.
+    if (database.Length() >= 2 && database[0] == '\\' && database[1] == '\\') {
+        if (database.Length() < 3) {
+            Fail(msg::kWrongDatabaseName);
+        }
+        const std::ptrdiff_t slash = platform::FindText(database.CStr() + 3, "\\");
+        if (slash < 0) {
+            Fail(msg::kWrongDatabaseName);
+        }
+        database = AnsiString(database.CStr() + 3 + slash + 1);
+        if (database.IsEmpty()) {
+            Fail(msg::kDatabaseNameEmpty);
+        }
+    }
+    if (database.Length() > kMaxDatabase) {
+        FailWithLimit(msg::kDatabaseNameTooLong, kMaxDatabase);
+    }
+    if (user.Length() > kMaxUser) {
+        FailWithLimit(msg::kUserNameTooLong, kMaxUser);
+    }
+    if (password.Length() > kMaxPassword) {
+        FailWithLimit(msg::kPasswordTooLong, kMaxPassword);
+    }
+    if (port < 1 || port > 65535) {
+        Fail(msg::kPortOutOfRange);
+    }
+    RequestBlock& request = Library().request;
+    request.command = REQ_CONNECT;
+    request.port = port;
+    request.login = LoginOptions();
+    CopyToField(request.text, host.CStr());
+    CopyToField(request.user, user.CStr());
+    CopyToField(request.password, password.CStr());
+    CopyToField(request.database, database.CStr());
+}
+
+// Sends the connect written in the block; returns the new handle.
+int32_t FinishConnect() {
+    RequestBlock& request = Library().request;
+    MakeRequest();
+    if (request.handle == -1) {
+        Fail(request.text, true);
+    }
+    return request.handle;
+}
+
+// Registers (or, with an empty template, removes) the loss command of a connection.
+bool StoreLossCommand(int32_t connection, const AnsiString& commandTemplate) {
+    GrowArray<LossCommand>& commands = Library().lossCommands;
+    for (size_t i = 0; i < commands.Size(); ++i) {
+        if (commands[i].connection == connection) {
+            if (commandTemplate.IsEmpty()) {
+                commands.RemoveAt(i);
+            } else {
+                commands[i].commandTemplate = commandTemplate;
+            }
+            return true;
+        }
+    }
+    return commandTemplate.IsEmpty() || commands.Append(LossCommand{connection, commandTemplate});
+}
+
+}  // namespace
+
+void RequireReady() {
+    if (!Library().ready) {
+        Fail(msg::kNotInitialized);
+    }
+}
+
+bool FindConnectionValue(const AnsiString& connectionString, const char* key, AnsiString* value) {
+    AnsiString lowered(connectionString.CStr());
+    platform::LowerCaseInPlace(lowered.Data());
+    const std::ptrdiff_t p = platform::FindText(lowered.CStr(), key);
+    if (p < 0) {
+        return false;
+    }
+    const std::ptrdiff_t fromKey = platform::FindText(lowered.CStr() + p, ";");
+    const size_t start = static_cast<size_t>(p) + std::strlen(key);
+    const size_t end = fromKey < 0 ? lowered.Length() : static_cast<size_t>(p + fromKey);
+    *value = end > start ? AnsiString(connectionString.CStr() + start, end - start) : AnsiString();
+    return true;
+}
+
+int32_t ParsePortText(const AnsiString& text) {
+    const char* p = text.CStr();
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) {
+        ++p;
+    }
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+    }
+    int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > static_cast<int64_t>(INT32_MAX) + 1) {
+            value = static_cast<int64_t>(INT32_MAX) + 1;  // saturate, as strtol does
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > INT32_MAX) {
+        value = INT32_MAX;
+    }
+    return static_cast<int32_t>(value);
+}
+
+int32_t ConnectCommand(const AnsiString& host, const AnsiString& database, const AnsiString& user,
+                       const AnsiString& password, int32_t port) {
+    PrepareConnect(host, database, user, password, port);
+    return FinishConnect();
+}
+
+int32_t StringConnectCommand(const AnsiString& connection) {
+    AnsiString database, server, user, password, port;
+    if (!FindConnectionValue(connection, "database=", &database)) {
+        Fail(msg::kDatabaseNameNotFound);
+    }
+    if (!FindConnectionValue(connection, "server=", &server)) {
+        Fail(msg::kServerNameNotFound);
+    }
+    if (!FindConnectionValue(connection, "uid=", &user) &&
+        !FindConnectionValue(connection, "user=", &user)) {
+        Fail(msg::kUserNameNotFound);
+    }
+    if (!FindConnectionValue(connection, "password=", &password)) {
+        FindConnectionValue(connection, "pwd=", &password);
+    }
+    const bool hasPort = FindConnectionValue(connection, "port=", &port);
+    PrepareConnect(server, database, user, password,
+                   hasPort && !port.IsEmpty() ? ParsePortText(port) : kDefaultPort);
+    // The login's keys come last, so that the older checks keep their order.
+    LoginOptions& login = Library().request.login;
+    AnsiString value;
+    if (FindConnectionValue(connection, "wirecrypt=", &value) &&
+        !ParseWireCrypt(value, &login.wireCrypt)) {
+        Fail(msg::kUnknownWireCrypt);
+    }
+    AnsiString unknown;
+    if (FindConnectionValue(connection, "authclient=", &value) &&
+        !ParseAuthPlugins(value, &login.plugins, &unknown)) {
+        Fail(FormatText(msg::kUnknownAuthPlugin, unknown.UpToFirstZero().CStr()));
+    }
+    if (FindConnectionValue(connection, "connecttimeout=", &value)) {
+        const int32_t seconds = ParsePortText(value);
+        if (seconds < 1 || seconds > 3600) {
+            Fail(msg::kBadConnectTimeout);
+        }
+        login.connectTimeoutMs = static_cast<uint32_t>(seconds) * 1000u;
+    }
+    return FinishConnect();
+}
+
+void SubscribeCommand(int32_t handle, const AnsiString& name, const AnsiString& commandTemplate,
+                      bool checkTemplate) {
+    PrepareHandleRequest(handle);
+    CheckEventName(name);
+    if (checkTemplate) {
+        CheckTemplate(commandTemplate);
+    }
+    SubscriptionTable& table = Library().subscriptions;
+    if (!table.HasRoom(name)) {
+        FailWithLimit(msg::kTooManyEventNames, SubscriptionTable::kRecords);
+    }
+    CopyToField(Library().request.text, name.CStr());
+    Request(REQ_SUBSCRIBE);
+    if (!table.Store(name, commandTemplate, handle)) {
+        Fail(msg::kNotEnoughMemory);
+    }
+}
+
+void UnsubscribeCommand(int32_t handle, const AnsiString& name) {
+    PrepareHandleRequest(handle);
+    CheckEventName(name);
+    CopyToField(Library().request.text, name.CStr());
+    Request(REQ_UNSUBSCRIBE);
+    Library().subscriptions.Release(name, handle);
+}
+
+void DisconnectCommand(int32_t handle) {
+    PrepareHandleRequest(handle);
+    Request(REQ_DISCONNECT);
+    Library().subscriptions.Forget(handle);
+    StoreLossCommand(handle, AnsiString());
+}
+
+void SetLossCommand(int32_t handle, const AnsiString& commandTemplate) {
+    PrepareHandleRequest(handle);
+    if (!commandTemplate.IsEmpty()) {
+        CheckTemplate(commandTemplate);
+    }
+    Request(REQ_CHECK);
+    if (!StoreLossCommand(handle, commandTemplate)) {
+        Fail(msg::kNotEnoughMemory);
+    }
+}
