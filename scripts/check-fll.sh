@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Checks a built Varnel.fll: a PE image of the expected machine, exporting exactly
-# the one name @DispatchAPI@4 and importing nothing but Windows system DLLs.
+# Checks a built Varnel.fll or Varnel.dll: a PE image of the expected machine,
+# exporting exactly the expected names and importing nothing but Windows system DLLs.
 #
-#   scripts/check-fll.sh PATH [i386|x86-64]
+#   scripts/check-fll.sh PATH [i386|x86-64] [NAME...]
 #
-# Without a machine the one found in the PE header is taken (and printed). Prints
-# what it found; exits 0 when everything matches, 1 on any mismatch, 2 on bad use.
+# Without a machine the one found in the PE header is taken (and printed). The names
+# default to the one export of Varnel.fll, @DispatchAPI@4; Varnel.dll is checked
+# against the names of its .def file (scripts/check-fll.sh build/win32/Varnel.dll
+# i386 $(sed -n 's/^ *\(Vn[A-Za-z]*\).*/\1/p' src/host/dll/varnel_dll32.def)).
+# Prints what it found; exits 0 when everything matches, 1 on any mismatch, 2 on bad
+# use.
 set -u
 
 usage() {
@@ -13,9 +17,12 @@ usage() {
     exit 2
 }
 
-[ $# -ge 1 ] && [ $# -le 2 ] || usage
+[ $# -ge 1 ] || usage
 file=$1
 expected=${2:-}
+shift $(($# < 2 ? $# : 2))
+wanted=("$@")
+[ ${#wanted[@]} -gt 0 ] || wanted=("@DispatchAPI@4")
 case "$expected" in
     "" | i386 | x86-64) ;;
     32) expected=i386 ;;
@@ -78,13 +85,15 @@ mapfile -t exports < <(printf '%s\n' "$dump" |
     sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]\+\][[:space:]]\+\(.*\)$/\1/p')
 echo "exports: ${#exports[@]} name(s)${exports[*]:+: ${exports[*]}}" \
     "(address table ${address_count:-none}, name table ${name_count:-none})"
-if [ "${#exports[@]}" -ne 1 ] || [ "${exports[0]}" != "@DispatchAPI@4" ]; then
-    fail "expected exactly one exported name, @DispatchAPI@4"
+# The name table is sorted; so are the wanted names for the comparison.
+if [ "$(printf '%s\n' "${exports[@]}" | LC_ALL=C sort)" != \
+    "$(printf '%s\n' "${wanted[@]}" | LC_ALL=C sort)" ]; then
+    fail "expected exactly the exported names ${wanted[*]}"
 fi
 # An entry exported by ordinal only has an address but no name.
-if [ -z "$address_count" ] || [ $((16#$address_count)) -ne 1 ] ||
-    [ -z "$name_count" ] || [ $((16#$name_count)) -ne 1 ]; then
-    fail "expected an export table of one entry with one name"
+if [ -z "$address_count" ] || [ $((16#$address_count)) -ne ${#wanted[@]} ] ||
+    [ -z "$name_count" ] || [ $((16#$name_count)) -ne ${#wanted[@]} ]; then
+    fail "expected an export table of ${#wanted[@]} entries, each with its name"
 fi
 
 # Imports: every DLL must be on the allow-list of Windows system DLLs.

@@ -7,6 +7,8 @@
 #                                            against the Firebird test server, and
 #                                            again against Firebird 3 at its default
 #                                            security settings (VARNEL_TEST_FB3DEFAULT_*)
+#   tests/windows/varnel_dll_e2e.exe         Varnel.dll as a program that declares its
+#                                            functions uses it, against the latter
 #
 #   scripts/run-wine-tests.sh
 #
@@ -41,11 +43,13 @@ step() {
 
 step "building the win64 test programs in $build_dir"
 cmake --preset win64 -S "$root" -B "$build_dir" >/dev/null
-cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e -j2
+cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e varnel_dll_e2e -j2
 
-# The Windows path of the built library (the prefix maps Z: to the root).
+# The Windows paths of the built libraries (the prefix maps Z: to the root).
 library=$build_dir/Varnel.fll
 library_windows="Z:${library//\//\\}"
+dll=$build_dir/Varnel.dll
+dll_windows="Z:${dll//\//\\}"
 
 if [ -z "${VARNEL_TEST_SERVER:-}" ] && "$root/scripts/firebird-test-server.sh" status >/dev/null 2>&1; then
     eval "$("$root/scripts/firebird-test-server.sh" env)"
@@ -172,6 +176,7 @@ if [ -n "${VARNEL_TEST_FB3DEFAULT_SERVER:-}" ]; then
         export "VARNEL_TEST_$name=${!value:-}"
     done
     run_program tests/windows/varnel_library_e2e.exe 180 "$library_windows"
+    run_program tests/windows/varnel_dll_e2e.exe 120 "$dll_windows"
 fi
 
 wineserver -k 2>/dev/null || true

@@ -111,11 +111,18 @@ if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
             failed=$((failed + 1))
         fi
     done
-    step "checking the product build/win32/Varnel.fll"
+    step "checking the products build/win32/Varnel.fll and build/win32/Varnel.dll"
     if scripts/check-fll.sh build/win32/Varnel.fll i386; then
         passed=$((passed + 1))
     else
         failures+=("Varnel.fll check")
+        failed=$((failed + 1))
+    fi
+    mapfile -t dll_exports < <(sed -n 's/^ *\(Vn[A-Za-z]*\).*/\1/p' src/host/dll/varnel_dll32.def)
+    if scripts/check-fll.sh build/win32/Varnel.dll i386 "${dll_exports[@]}"; then
+        passed=$((passed + 1))
+    else
+        failures+=("Varnel.dll check")
         failed=$((failed + 1))
     fi
     step "Windows test programs under Wine"

@@ -6,6 +6,7 @@ bool EventRing::Place(const EventSlot& delivery, int32_t* slot) {
     for (size_t i = 0; i < entries_.Size(); ++i) {
         if (!entries_[i].inUse) {
             entries_[i].inUse = true;
+            entries_[i].sequence = nextSequence_++;
             entries_[i].delivery = delivery;
             *slot = static_cast<int32_t>(i);
             return true;
@@ -13,6 +14,7 @@ bool EventRing::Place(const EventSlot& delivery, int32_t* slot) {
     }
     Entry entry;
     entry.inUse = true;
+    entry.sequence = nextSequence_++;
     entry.delivery = delivery;
     if (!entries_.Append(entry)) {
         return false;
@@ -58,6 +60,25 @@ bool EventRing::Take(int32_t slot, EventSlot* delivery) {
     *delivery = entry.delivery;
     entry.inUse = false;
     entry.delivery = EventSlot();
+    return true;
+}
+
+bool EventRing::TakeOldest(bool loss, EventSlot* delivery) {
+    platform::LockGuard guard(lock_);
+    Entry* oldest = nullptr;
+    for (Entry& entry : entries_) {
+        // Unsigned difference: the sequence's wrap does no harm.
+        if (entry.inUse && entry.delivery.lost == loss &&
+            (oldest == nullptr || static_cast<int32_t>(entry.sequence - oldest->sequence) < 0)) {
+            oldest = &entry;
+        }
+    }
+    if (oldest == nullptr) {
+        return false;
+    }
+    *delivery = oldest->delivery;
+    oldest->inUse = false;
+    oldest->delivery = EventSlot();
     return true;
 }
 

@@ -40,6 +40,9 @@ public:
     bool PutLoss(int32_t connection, const AnsiString& reason, int32_t* slot);
     // Takes the delivery out of a slot; false when the slot holds none.
     bool Take(int32_t slot, EventSlot* delivery);
+    // Takes out the oldest delivery of firings (losses: false) or of a loss (true);
+    // false when none waits.
+    bool TakeOldest(bool loss, EventSlot* delivery);
     // Drops a delivery whose message could not be posted.
     void Drop(int32_t slot) {
         EventSlot unused;
@@ -56,10 +59,12 @@ public:
 private:
     struct Entry {
         bool inUse = false;
+        uint32_t sequence = 0;  // order of arrival
         EventSlot delivery;
     };
     bool Place(const EventSlot& delivery, int32_t* slot);
 
     platform::Lock lock_;
     GrowArray<Entry> entries_;
+    uint32_t nextSequence_ = 0;
 };

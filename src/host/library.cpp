@@ -29,59 +29,43 @@ void SetWorkerProcForTesting(platform::ThreadProc proc) {
     g_workerProc = proc != nullptr ? proc : WorkerThreadProc;
 }
 
-void VarnelInit() {
+void ResetLibrary() {
     LibraryState& state = Library();
     state.ready = false;
     state.subscriptions = SubscriptionTable();
     state.lossCommands.Clear();
     state.eventRing.Clear();
     state.request = RequestBlock();
+}
 
-    state.mainWindow = host::HostWindowToHwnd(host::HostMainWindow(0, 1));
+bool StartChannel(IEventSink* sink) {
+    LibraryState& state = Library();
     state.requestEvent = platform::NewEvent(false, false);
     state.replyEvent = platform::NewEvent(false, false);
-    if (state.mainWindow == nullptr || state.requestEvent == nullptr ||
-        state.replyEvent == nullptr) {
-        // Without these no request could ever be answered: stay not ready, so that
-        // every host function raises instead of waiting for ever.
+    if (state.requestEvent == nullptr || state.replyEvent == nullptr) {
         CloseEverything(state);
-        return;
+        return false;
     }
-
-    state.eventSink.Bind(&state.eventRing, state.mainWindow);
-    state.workerContext =
-        WorkerContext{&state.request, state.requestEvent, state.replyEvent, &state.eventSink};
+    state.workerContext = WorkerContext{&state.request, state.requestEvent, state.replyEvent, sink};
     state.workerThread =
         platform::StartThread(g_workerProc, &state.workerContext, &state.workerThreadId);
     if (state.workerThread == nullptr) {
         CloseEverything(state);
-        return;
+        return false;
     }
-
-    state.previousWindowProc = platform::ReplaceWindowProc(state.mainWindow, LibraryWindowProc);
-    if (state.previousWindowProc == nullptr) {
-        // Events could never be delivered; stop the worker again and stay not ready.
-        state.request.command = REQ_QUIT;
-        MakeRequest();
-        platform::WaitForThread(state.workerThread, kWorkerEndLimitMs);
-        platform::CloseThread(state.workerThread);
-        state.workerThread = nullptr;
-        CloseEverything(state);
-        return;
-    }
-    state.ready = true;
+    return true;
 }
 
-void VarnelExit() {
+void QuitWorker() {
     LibraryState& state = Library();
     if (state.workerThread != nullptr) {
         state.request.command = REQ_QUIT;
         MakeRequest();
     }
-    if (state.previousWindowProc != nullptr) {
-        platform::ReplaceWindowProc(state.mainWindow, state.previousWindowProc);
-        state.previousWindowProc = nullptr;
-    }
+}
+
+void ReleaseChannel() {
+    LibraryState& state = Library();
     if (state.requestEvent != nullptr) {
         platform::CloseEvent(state.requestEvent);
         state.requestEvent = nullptr;
@@ -98,6 +82,39 @@ void VarnelExit() {
         state.replyEvent = nullptr;
     }
     state.ready = false;
+}
+
+void VarnelInit() {
+    LibraryState& state = Library();
+    ResetLibrary();
+    state.mainWindow = host::HostWindowToHwnd(host::HostMainWindow(0, 1));
+    // Without these no request could ever be answered: stay not ready, so that
+    // every host function raises instead of waiting for ever.
+    if (state.mainWindow == nullptr) {
+        return;
+    }
+    state.eventSink.Bind(&state.eventRing, state.mainWindow);
+    if (!StartChannel(&state.eventSink)) {
+        return;
+    }
+    state.previousWindowProc = platform::ReplaceWindowProc(state.mainWindow, LibraryWindowProc);
+    if (state.previousWindowProc == nullptr) {
+        // Events could never be delivered; stop the worker again and stay not ready.
+        QuitWorker();
+        ReleaseChannel();
+        return;
+    }
+    state.ready = true;
+}
+
+void VarnelExit() {
+    LibraryState& state = Library();
+    QuitWorker();
+    if (state.previousWindowProc != nullptr) {
+        platform::ReplaceWindowProc(state.mainWindow, state.previousWindowProc);
+        state.previousWindowProc = nullptr;
+    }
+    ReleaseChannel();
 }
 
 void MakeRequest() {

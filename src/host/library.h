@@ -1,7 +1,7 @@
 #pragma once
-// The loaded library's state and its two hooks: VARNEL_INIT starts the request
-// channel and puts the library's window procedure in front of the host main window's
-// own; VARNEL_EXIT stops both. Also the front end of the request channel.
+// The loaded library's state and the two hooks of Varnel.fll: VARNEL_INIT starts the
+// request channel and puts the library's window procedure in front of the host main
+// window's own; VARNEL_EXIT stops both. Also the front end of the request channel.
 
 #include <cstdint>
 
@@ -44,6 +44,15 @@ LibraryState& Library();
 
 void VarnelInit();
 void VarnelExit();
+
+// What both front ends share: a fresh state, and the request channel (its two events
+// and the worker thread, whose connections hand firings to `sink`). StartChannel
+// leaves nothing open when it fails. QuitWorker has the worker close every
+// connection and end; ReleaseChannel waits for it and closes the events.
+void ResetLibrary();
+bool StartChannel(IEventSink* sink);
+void QuitWorker();
+void ReleaseChannel();
 
 // Sends the request written in Library().request to the worker and waits, without
 // time-out, for its reply.

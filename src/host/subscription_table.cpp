@@ -100,3 +100,14 @@ AnsiString SubscriptionTable::Listing() const {
     }
     return text;
 }
+
+AnsiString SubscriptionTable::Names() const {
+    AnsiString text;
+    for (const Subscription& record : records_) {
+        if (record.inUse) {
+            text.Append(record.eventName);
+            text.Append("\n");
+        }
+    }
+    return text;
+}

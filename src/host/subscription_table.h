@@ -40,6 +40,8 @@ public:
     const Subscription& At(int index) const { return records_[index]; }
     // Every record in use, in index order: name, two tabs, template, line feed.
     AnsiString Listing() const;
+    // The names of the records in use, in index order, each ended by a line feed.
+    AnsiString Names() const;
 
 private:
     Subscription records_[kRecords];

@@ -28,6 +28,11 @@ inline constexpr char kUnknownWireCrypt[] =
 inline constexpr char kUnknownAuthPlugin[] =
     "Unknown authentication method: %s. Srp256, Srp and Legacy_Auth are known.";
 
+// Varnel.dll's own.
+inline constexpr char kWrongThread[] =
+    "Varnel.dll may only be called on the thread that loaded it.";
+inline constexpr char kNullArgument[] = "A null pointer was passed for %s.";
+
 // Failures that the dispatch entry catches itself.
 inline constexpr char kNotEnoughMemory[] = "Not enough memory.";
 inline constexpr char kLibraryFailed[] = "The library failed unexpectedly.";
