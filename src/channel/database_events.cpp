@@ -3,9 +3,8 @@
 // report's counts, queues the request again and hands new occurrences to the host.
 
 #include "channel/database.h"
+#include "channel/event_report.h"
 #include "messages/texts.h"
-#include "wire/protocol.h"
-#include "wire/response.h"
 
 bool CDatabase::EnsureListener() {
     if (listenerThread.IsRunning()) {
@@ -125,36 +124,15 @@ int32_t DatabaseEventListener::Run(intptr_t parameter, platform::EventHandle) {
     const platform::EventHandle running = database->listenerEvent.Get();
     CWireStream& aux = database->auxStream;
     while (platform::WaitForEvent(running, 0) == 0) {
-        aux.pendingOperation = -1;
-        const uint32_t operation = aux.ReadOperation();
-        switch (operation) {
-            case op_event: {
-                aux.ReadInt();  // p_event_database
-                AnsiString items;
-                aux.ReadOpaque(items);
-                uint8_t astAndArgument[8];
-                aux.ReadBytes(astAndArgument, sizeof astAndArgument);
-                const int32_t eventId = static_cast<int32_t>(aux.ReadInt());
-                if (!aux.IsBroken()) {
-                    database->HandleEventReport(items, eventId);
-                }
-                break;
-            }
-            case op_response: {
-                CResponse response;
-                ReadResponse(aux, response);
-                break;
-            }
-            case op_exit:
-            case op_disconnect:
-            case op_void:
-                database->EndAuxiliary();
-                return 0;
-            default:
-                break;  // nothing more is read for an operation the loop does not know
+        const EventReport report = ReadEventReport(aux);
+        if (report.kind == EventReport::Kind::kEvent && !aux.IsBroken()) {
+            database->HandleEventReport(report.items, report.eventId);
         }
-        if (aux.IsBroken()) {
-            // Closed, failed or out of bounds part-way: nothing more can be read.
+        // A response is dropped; nothing more is read for an operation the loop does
+        // not know.
+        if (report.kind == EventReport::Kind::kEnd || aux.IsBroken()) {
+            // The server ended the connection, or it closed, failed or sent something
+            // out of bounds part-way: nothing more can be read.
             database->EndAuxiliary();
             return 0;
         }
