@@ -102,6 +102,8 @@ TEST(Login, TheServersAnswers) {
          "(wirecrypt=Disabled).\n",
          0, 1},
         {"unknown user", Status(isc_login), E, false, kLogin, 0, 1},
+        {"a refusal cut short", Join({Words({op_response, 0, 0, 0}), Opaque(""), Words({7, 1})}), D,
+         false, "Connection closed by the server.", 0, 1},
         {"logged in within op_connect", Acceptance(op_accept_data, 0x800F, "", "Legacy_Auth", 1), E,
          true, "", 15, 1},
         {"logged in, no key, encryption required",
