@@ -6,7 +6,7 @@
 #include "events/event_records.h"
 #include "fuzz/fuzz_support.h"
 
-using varnel_fuzz::Note;
+using varnel_fuzz::Summary;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     varnel_fuzz::ReadBothWays(data, size, [](CWireStream& stream) {
@@ -22,17 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             FUZZ_CHECK(report.items.Length() <= size_t{CWireStream::kMaxOpaqueLength});
             FUZZ_CHECK(report.kind == EventReport::Kind::kEvent || report.items.IsEmpty());
-            Note(summary, static_cast<long long>(report.kind));
-            Note(summary, static_cast<long long>(report.operation));
+            summary += Summary(static_cast<int>(report.kind), report.operation, report.eventId);
             if (report.kind == EventReport::Kind::kEnd) {
                 break;
             }
-            if (report.kind == EventReport::Kind::kEvent) {
-                request.ApplyEventBlock(report.items);
-                Note(summary, report.eventId);
-                for (const EventEntry& entry : request.events) {
-                    Note(summary, entry.firedCount);
-                }
+            request.ApplyEventBlock(report.items);  // empty for the other kinds
+            for (const EventEntry& entry : request.events) {
+                summary += Summary(entry.firedCount);
             }
         }
         return summary;

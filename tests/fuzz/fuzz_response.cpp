@@ -5,8 +5,6 @@
 #include "wire/protocol.h"
 #include "wire/response.h"
 
-using varnel_fuzz::Note;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     varnel_fuzz::ReadBothWays(data, size, [](CWireStream& stream) {
         CResponse response;
@@ -22,18 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(stream.errorKind == ErrorKind::kServer);
             FUZZ_CHECK(stream.errorText == response.message);
         }
-        std::string summary;
-        for (long long value :
-             {static_cast<long long>(ok), static_cast<long long>(response.operation),
-              static_cast<long long>(response.objectHandle),
-              static_cast<long long>(response.blobId), static_cast<long long>(response.errorCode),
-              static_cast<long long>(response.fetchStatus),
-              static_cast<long long>(response.count)}) {
-            Note(summary, value);
-        }
-        Note(summary, response.data);
-        Note(summary, response.message);
-        return summary;
+        return varnel_fuzz::Summary(ok, response.operation, response.objectHandle, response.blobId,
+                                    response.errorCode, response.fetchStatus, response.count,
+                                    response.data, response.message);
     });
     return 0;
 }

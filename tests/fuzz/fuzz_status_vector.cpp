@@ -7,8 +7,6 @@
 #include "wire/protocol.h"
 #include "wire/response.h"
 
-using varnel_fuzz::Note;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     varnel_fuzz::ReadBothWays(data, size, [](CWireStream& stream) {
         const CStatus status = ReadStatusVector(stream);
@@ -25,10 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string& text = status.messageText.Bytes();
         FUZZ_CHECK(text.empty() || text.back() == '\n');
         FUZZ_CHECK(std::count(text.begin(), text.end(), '\n') <= kMaxStatusArguments);
-        std::string summary;
-        Note(summary, status.errorCode);
-        Note(summary, status.messageText);
-        return summary;
+        return varnel_fuzz::Summary(status.errorCode, status.messageText);
     });
     return 0;
 }

@@ -30,6 +30,12 @@ inline void Note(std::string& summary, const AnsiString& text) {
     Note(summary, static_cast<long long>(text.Length()));
     summary += text.Bytes();
 }
+template <typename... Values>
+std::string Summary(const Values&... values) {
+    std::string summary;
+    (Note(summary, values), ...);
+    return summary;
+}
 
 // The largest piece that one receive delivers, from a byte of the input: 1 to 63
 // bytes, or no limit for 0.

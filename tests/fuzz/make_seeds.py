@@ -2,7 +2,8 @@
 """Writes the seed corpora of the fuzz targets, tests/fuzz/corpus/TARGET/NAME, from
 the byte vectors of the unit tests. The stream targets' inputs begin with their
 delivery byte (0: all at once, n: pieces of n bytes); fuzz_login_answers' second byte
-chooses the policy and the plugins (0: enabled; Srp256, Srp, Legacy_Auth)."""
+chooses the policy (0 disabled, 1 enabled, 2 required) with the plugins Srp256, Srp,
+Legacy_Auth."""
 import os
 import struct
 
@@ -76,14 +77,16 @@ SEEDS = {
         "warning_then_error": b"\0" + words(18, IO_OPEN_ERR, ARG_GDS, IO_ERROR, ARG_END),
     },
     "fuzz_login_answers": {
-        "protocol_10": b"\0\0" + words(OP_ACCEPT, 10, 1, 3),
-        "reject": b"\0\0" + words(OP_REJECT),
-        "unknown_user": b"\0\0" + status(LOGIN),
-        "legacy_in_attach": b"\x07\0" + acceptance(OP_ACCEPT_DATA, 0x800F, b"", b"Legacy_Auth", 0)
+        "protocol_10": b"\0\1" + words(OP_ACCEPT, 10, 1, 3),
+        "reject": b"\0\1" + words(OP_REJECT),
+        "unknown_user": b"\0\1" + status(LOGIN),
+        "legacy_in_attach": b"\x07\1" + acceptance(OP_ACCEPT_DATA, 0x800F, b"", b"Legacy_Auth", 0)
         + ok(),
-        "srp_keys_disabled": b"\0\x02" + acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp", 0)
+        "srp_keys_disabled": b"\0\0" + acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp", 0)
         + ok(KEYS_ARC4) + ok(),
-        "plugin_switches": b"\x09\0" + acceptance(OP_COND_ACCEPT, 0x800F, b"", b"Srp", 0)
+        "srp_keys_required": b"\0\2" + acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp", 0)
+        + ok(KEYS_ARC4) + ok(),
+        "plugin_switches": b"\x09\1" + acceptance(OP_COND_ACCEPT, 0x800F, b"", b"Srp", 0)
         + words(OP_CONT_AUTH) + opaque(SRP) + opaque(b"Srp") + opaque(b"") + opaque(b"")
         + words(OP_CONT_AUTH) + opaque(b"") + opaque(b"Legacy_Auth") + opaque(b"") + opaque(b"")
         + status(LOGIN),
