@@ -8,14 +8,17 @@
 #    and every C++ file is formatted (clang-format --dry-run -Werror),
 # 3. starts the private Firebird test servers (scripts/firebird-test-server.sh),
 # 4. builds and runs the tests of the dev, asan and tsan presets,
-# 5. builds the Windows library (win32: the product Varnel.fll; win64) and checks
+# 5. builds the fuzz targets (preset fuzz) and runs each for a while
+#    (scripts/run-fuzzers.sh); each target counts as one test,
+# 6. builds the Windows library (win32: the product Varnel.fll; win64) and checks
 #    the product's exports and imports,
-# 6. runs the Windows test programs of the win64 build under Wine,
+# 7. runs the Windows test programs of the win64 build under Wine,
 # and ends with one summary line over all test runs.
 #
 # Environment: VARNEL_PRESETS (default "dev asan tsan") chooses the POSIX presets;
-# VARNEL_SKIP_WINDOWS=1 leaves out steps 5 and 6. The integration tests must run:
-# a missing server fails them instead of skipping them.
+# VARNEL_FUZZ_SECONDS (default 30) is each fuzz target's time; VARNEL_SKIP_WINDOWS=1
+# leaves out steps 6 and 7. The integration tests must run: a missing server fails
+# them instead of skipping them.
 set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -100,6 +103,21 @@ for preset in $presets; do
     rm -f "$log"
     [ "$status" -eq 0 ] || failures+=("$preset tests")
 done
+
+fuzz_seconds=${VARNEL_FUZZ_SECONDS:-30}
+step "fuzz targets: $fuzz_seconds s each"
+log=$(mktemp)
+scripts/run-fuzzers.sh "$fuzz_seconds" 2>&1 | tee "$log"
+status=${PIPESTATUS[0]}
+line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+rm -f "$log"
+fuzz_failed=$(awk '{print $3}' <<<"${line:-0 passed, 0 failed}")
+passed=$((passed + $(awk '{print $1}' <<<"${line:-0 passed, 0 failed}")))
+if [ "$status" -ne 0 ] && [ "$fuzz_failed" -eq 0 ]; then
+    fuzz_failed=1
+fi
+failed=$((failed + fuzz_failed))
+[ "$status" -eq 0 ] || failures+=("fuzz targets")
 
 if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
     for preset in win32 win64; do

@@ -3,11 +3,10 @@
 // report's counts, queues the request again and hands new occurrences to the host.
 
 #include "channel/database.h"
+#include "channel/event_report.h"
 #include "messages/messages.h"
 #include "messages/texts.h"
-#include "platform/clock.h"
 #include "wire/protocol.h"
-#include "wire/response.h"
 
 bool CDatabase::EnsureListener() {
     if (listenerThread.IsRunning()) {
@@ -129,40 +128,14 @@ void CDatabase::EndAuxiliary() {
 }
 
 bool CDatabase::ReadReport() {
-    CWireStream& aux = auxStream;
-    aux.pendingOperation = -1;
-    const uint32_t operation = aux.ReadOperation();
-    // Between reports the server may be silent for ever; within one it may not.
-    aux.SetDeadline(platform::TickCount() + reportLimitMs, msg::kReportCutOff);
-    switch (operation) {
-        case op_event: {
-            aux.ReadInt();  // p_event_database
-            AnsiString items;
-            aux.ReadOpaque(items);
-            uint8_t astAndArgument[8];
-            aux.ReadBytes(astAndArgument, sizeof astAndArgument);
-            const int32_t eventId = static_cast<int32_t>(aux.ReadInt());
-            if (!aux.IsBroken()) {
-                HandleEventReport(items, eventId);
-            }
-            break;
-        }
-        case op_response: {
-            CResponse response;
-            ReadResponse(aux, response);
-            break;
-        }
-        case op_exit:
-        case op_disconnect:
-        case op_void:
-            aux.ClearDeadline();
-            return false;
-        default:
-            break;  // nothing more is read for an operation the loop does not know
+    const EventReport report = ReadEventReport(auxStream, reportLimitMs);
+    if (report.kind == EventReport::Kind::kEvent && !auxStream.IsBroken()) {
+        HandleEventReport(report.items, report.eventId);
     }
-    aux.ClearDeadline();
-    // Closed, failed or out of bounds part-way: nothing more can be read.
-    return !aux.IsBroken();
+    // A response is dropped; nothing more is read for an operation the loop does not
+    // know. The server ended the connection, or it closed, failed, sent something out
+    // of bounds or stopped part-way: nothing more can be read.
+    return report.kind != EventReport::Kind::kEnd && !auxStream.IsBroken();
 }
 
 bool CDatabase::RepairEvents() {

@@ -10,8 +10,12 @@ namespace {
 const char* const kNames[] = {"Srp256", "Srp", "Legacy_Auth"};
 constexpr size_t kPrivateKeyRandomBytes = 32;
 
+// The `length` bytes at a (any bytes, zero bytes too) against the C string b.
 bool SameIgnoringCase(const char* a, const char* b, size_t length) {
     for (size_t i = 0; i < length; ++i) {
+        if (b[i] == '\0') {
+            return false;  // b ends first: nothing past its end is read
+        }
         const char x = (a[i] >= 'A' && a[i] <= 'Z') ? static_cast<char>(a[i] + 32) : a[i];
         const char y = (b[i] >= 'A' && b[i] <= 'Z') ? static_cast<char>(b[i] + 32) : b[i];
         if (x != y) {

@@ -95,7 +95,6 @@ void WriteDetach(CWireStream& stream, int32_t databaseHandle) {
 }
 
 AnsiString ParseServerVersion(const uint8_t* buffer, int32_t length) {
-    AnsiString version;
     int32_t p = 0;
     while (p < length && buffer[p] != isc_info_end) {
         if (p + 3 > length) {
@@ -110,13 +109,13 @@ AnsiString ParseServerVersion(const uint8_t* buffer, int32_t length) {
             // A count byte, then counted strings; the first one is the version.
             const int32_t textLength = buffer[d + 1];
             if (textLength <= n - 2) {
-                version.Append(reinterpret_cast<const char*>(buffer + d + 2),
-                               static_cast<size_t>(textLength));
+                return AnsiString(reinterpret_cast<const char*>(buffer + d + 2),
+                                  static_cast<size_t>(textLength));
             }
         }
         p = d + n;
     }
-    return version;
+    return AnsiString();
 }
 
 bool DecodeAuxiliaryPort(const AnsiString& data, uint32_t* port) {

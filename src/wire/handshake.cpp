@@ -177,7 +177,7 @@ bool CLogin::ReadAcceptance() {
         CResponse response;
         if (ReadResponse(stream_, response) || stream_.IsBroken()) {
             // A success here is as much out of step as a broken stream.
-            return stream_.IsBroken() || Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
+            return !stream_.IsBroken() && Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
         }
         if (response.errorCode == isc_login_error) {
             return Fail(ErrorKind::kServer, FormatText(msg::kNoCommonAuthPlugin,
