@@ -205,8 +205,7 @@ bool CDatabase::Disconnect(uint32_t graceMs) {
             if (graceMs != platform::kInfinite) {
                 mainStream.SetDeadline(platform::TickCount() + graceMs, msg::kUnableToGetResponse);
             }
-            CancelAllEvents();
-            DetachDatabase();
+            CancelAllEvents(true);
             mainStream.ClearDeadline();
         }
     }
@@ -219,9 +218,9 @@ bool CDatabase::Disconnect(uint32_t graceMs) {
             auxStream.Close();
         }
     }
-    // Not under `lock`: the listener takes it to finish a report it is handling.
+    // Not under `lock`: the listener takes it to finish a report it is handling. The
+    // shutdown hands listenerEvent back with the thread's end; no refresh is needed.
     if (listenerThread.IsRunning()) {
-        listenerThread.RemoveHandle(listenerEvent.Get());
         listenerThread.Shutdown(kListenerShutdownLimitMs);
     }
     if (mainStream.IsOpen()) {

@@ -99,7 +99,9 @@ public:
 
     bool SubscribeEvent(const AnsiString& eventName);
     bool UnsubscribeEvent(const AnsiString& eventName);
-    bool CancelAllEvents();
+    // Cancels every event request (and, with `detach`, detaches in the same send);
+    // the table is empty afterwards. The result of the last cancellation.
+    bool CancelAllEvents(bool detach = false);
     // Hands a request's new occurrences to the event sink (with `lock` held).
     void DeliverFired(const EventRequest& request);
 

@@ -6,6 +6,7 @@
 #include "channel/event_report.h"
 #include "messages/messages.h"
 #include "messages/texts.h"
+#include "wire/database_requests.h"
 #include "wire/protocol.h"
 
 bool CDatabase::EnsureListener() {
@@ -80,10 +81,21 @@ bool CDatabase::UnsubscribeEvent(const AnsiString& eventName) {
     return true;
 }
 
-bool CDatabase::CancelAllEvents() {
+bool CDatabase::CancelAllEvents(bool detach) {
+    // Every cancellation (and the detach) leaves in one send; the answers are read in
+    // order. After a reply that breaks the stream the later reads return at once.
+    const size_t requests = eventRequests.Size();
+    for (size_t i = 0; i < requests; ++i) {
+        WriteCancelEvents(mainStream, databaseHandle, eventRequests.KeyAt(i));
+    }
+    if (detach) {
+        WriteDetach(mainStream, databaseHandle);
+    }
     bool result = true;
-    for (size_t i = 0; i < eventRequests.Size(); ++i) {
-        result = CancelEvents(eventRequests.KeyAt(i));
+    for (size_t i = 0; i < requests + (detach ? 1 : 0); ++i) {
+        CResponse response;
+        const bool answered = ReadReply(response);
+        result = i < requests ? answered : result;
     }
     eventRequests.RemoveAll();
     return result;

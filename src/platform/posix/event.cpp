@@ -1,7 +1,8 @@
-// Events on POSIX. One process-wide mutex guards the state of every event and one
-// condition variable announces every change, so that a wait on several events sees
-// a consistent picture and can take the lowest set slot atomically. The library has
-// a handful of events, so the shared lock costs nothing noticeable.
+// Events on POSIX. One process-wide mutex guards the state of every event, so that a
+// wait on several events sees a consistent picture and takes the lowest set slot
+// atomically; the critical sections are a few stores. Each waiting thread has a
+// condition variable of its own and hangs a link of it on every event it waits for,
+// so that setting an event wakes only the threads that wait for that event.
 
 #include "platform/event.h"
 
@@ -15,28 +16,34 @@
 namespace platform {
 namespace {
 
+struct Waiter;
+
+// One waiter's link on one event's list.
+struct Link {
+    Waiter* waiter = nullptr;
+    Link* previous = nullptr;
+    Link* next = nullptr;
+};
+
+struct Waiter {
+    std::condition_variable woken;
+    Link links[kMaxWaitHandles];
+};
+
 struct EventObject {
     bool manualReset;
     bool set;
+    Link* waiters = nullptr;  // the threads waiting for this event
 };
 
-// Both live for the whole process and are never destroyed: a thread that was left
-// running (a listener that did not stop in time, a worker that could not be ended)
-// may still signal or wait while the process runs its exit-time destructors.
-// The shared lock and condition variable are built once in static storage and never
-// destroyed: a thread left running at process exit may still use them. Static
-// storage rather than the heap, so that unloading the library frees them with it.
-template <typename T>
-T& Immortal() {
-    alignas(T) static unsigned char storage[sizeof(T)];
-    static T* object = new (storage) T();
-    return *object;
-}
+// Lives for the whole process and is never destroyed: a thread that was left running
+// (a listener that did not stop in time, a worker that could not be ended) may still
+// signal or wait while the process runs its exit-time destructors. Static storage
+// rather than the heap, so that unloading the library frees it with it.
 std::mutex& StateMutex() {
-    return Immortal<std::mutex>();
-}
-std::condition_variable& StateChanged() {
-    return Immortal<std::condition_variable>();
+    alignas(std::mutex) static unsigned char storage[sizeof(std::mutex)];
+    static std::mutex* mutex = new (storage) std::mutex();
+    return *mutex;
 }
 
 // With the state mutex held: the lowest set slot (consumed if auto-reset), or -1.
@@ -53,6 +60,32 @@ int TakeLowestSet(const EventHandle* events, int count) {
     return -1;
 }
 
+// With the state mutex held: hangs the waiter's links on the events, or takes them off.
+void Attach(Waiter& waiter, const EventHandle* events, int count) {
+    for (int i = 0; i < count; ++i) {
+        auto* event = static_cast<EventObject*>(events[i]);
+        Link& link = waiter.links[i];
+        link.waiter = &waiter;
+        link.previous = nullptr;
+        link.next = event->waiters;
+        if (event->waiters != nullptr) {
+            event->waiters->previous = &link;
+        }
+        event->waiters = &link;
+    }
+}
+
+void Detach(Waiter& waiter, const EventHandle* events, int count) {
+    for (int i = 0; i < count; ++i) {
+        auto* event = static_cast<EventObject*>(events[i]);
+        Link& link = waiter.links[i];
+        (link.previous != nullptr ? link.previous->next : event->waiters) = link.next;
+        if (link.next != nullptr) {
+            link.next->previous = link.previous;
+        }
+    }
+}
+
 }  // namespace
 
 EventHandle NewEvent(bool manualReset, bool initiallySet) {
@@ -66,11 +99,14 @@ bool SignalEvent(EventHandle event) {
     if (event == nullptr) {
         return false;
     }
-    {
-        std::lock_guard<std::mutex> guard(StateMutex());
-        static_cast<EventObject*>(event)->set = true;
+    std::lock_guard<std::mutex> guard(StateMutex());
+    auto* object = static_cast<EventObject*>(event);
+    object->set = true;
+    // Every waiter of this event looks again; of an auto-reset event's waiters the
+    // first to look takes it, and the others wait on.
+    for (Link* link = object->waiters; link != nullptr; link = link->next) {
+        link->waiter->woken.notify_one();
     }
-    StateChanged().notify_all();
     return true;
 }
 
@@ -105,14 +141,17 @@ int WaitForAnyEvent(const EventHandle* events, int count, uint32_t timeoutMs) {
     if (slot >= 0 || timeoutMs == 0) {
         return slot >= 0 ? slot : kWaitTimeout;
     }
+    Waiter waiter;
+    Attach(waiter, events, count);
+    const auto taken = [&] { return (slot = TakeLowestSet(events, count)) >= 0; };
     if (timeoutMs == kInfinite) {
-        StateChanged().wait(lock, [&] { return (slot = TakeLowestSet(events, count)) >= 0; });
-        return slot;
+        waiter.woken.wait(lock, taken);
+    } else {
+        waiter.woken.wait_until(
+            lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs), taken);
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool got = StateChanged().wait_until(
-        lock, deadline, [&] { return (slot = TakeLowestSet(events, count)) >= 0; });
-    return got ? slot : kWaitTimeout;
+    Detach(waiter, events, count);
+    return slot >= 0 ? slot : kWaitTimeout;
 }
 
 }  // namespace platform
