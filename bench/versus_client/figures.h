@@ -14,12 +14,12 @@ namespace bench {
 struct Options {
     std::string prefix = varnel_test::kFirebird3Default;
     std::string keys;  // appended to Varnel's connection string
-    int runs = 30;     // figures 1, 2 and 6
+    int runs = 50;     // figures 1, 2 and 6
     int firings = 200;
     int burst = 2000;
     int bursts = 3;
     std::vector<int> fanout = {1, 10, 50, 100};
-    int fanoutFirings = 10;
+    int fanoutFirings = 20;
     int resourceConnections = 100;
     int cpuRounds = 5;
     int cpuFirings = 10;  // per round, each to every connection
