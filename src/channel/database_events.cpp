@@ -13,9 +13,8 @@ bool CDatabase::EnsureListener() {
     if (listenerThread.IsRunning()) {
         return true;
     }
-    if (listenerThread.Initialize() == ErrorKind::kNone &&
-        listenerThread.AddHandle(listenerEvent.Get(), &listener,
-                                 reinterpret_cast<intptr_t>(this)) == ErrorKind::kNone) {
+    if (listenerThread.Initialize(listenerEvent.Get(), &listener,
+                                  reinterpret_cast<intptr_t>(this)) == ErrorKind::kNone) {
         return true;
     }
     listenerThread.Shutdown(kListenerShutdownLimitMs);

@@ -16,6 +16,14 @@ struct ClientEntry {
     intptr_t parameter = 0;
 };
 
+// The thread's private copy of the set: fixed arrays, so that waking up allocates
+// nothing.
+struct SetCopy {
+    platform::EventHandle handles[platform::kMaxWaitHandles];
+    ClientEntry clients[platform::kMaxWaitHandles];
+    int count;
+};
+
 }  // namespace
 
 // Everything the listener thread touches besides the listeners themselves. The
@@ -33,6 +41,8 @@ struct CListenerThread::SharedState {
     // Run after its owner gave up waiting ends on it without waiting on its set
     // again, since the handles in that set may have been handed back meanwhile.
     std::atomic<bool> stopping{false};
+    // The set as Initialize made it, before the thread existed: its first copy.
+    SetCopy initial{};
 
     SharedState() = default;
     SharedState(const SharedState&) = delete;
@@ -49,14 +59,6 @@ namespace {
 
 using SharedState = CListenerThread::SharedState;
 
-// The thread's private copy of the set: fixed arrays, so that waking up allocates
-// nothing.
-struct SetCopy {
-    platform::EventHandle handles[platform::kMaxWaitHandles];
-    ClientEntry clients[platform::kMaxWaitHandles];
-    int count;
-};
-
 void TakeCopy(const SharedState& state, SetCopy& copy) {
     const size_t size = state.waitHandles.Size();
     copy.count = 0;
@@ -72,11 +74,7 @@ void TakeCopy(const SharedState& state, SetCopy& copy) {
 
 // The thread's loop; the result is its exit code.
 uint32_t ListenLoop(SharedState& state) {
-    SetCopy copy;
-    TakeCopy(state, copy);
-    if (!platform::SignalEvent(state.refreshDone)) {
-        return 1;
-    }
+    SetCopy copy = state.initial;
     for (;;) {
         if (state.stopping.load(std::memory_order_acquire)) {
             return 0;
@@ -131,7 +129,8 @@ CListenerThread::~CListenerThread() {
     Shutdown(kListenerShutdownLimitMs);
 }
 
-ErrorKind CListenerThread::Initialize() {
+ErrorKind CListenerThread::Initialize(platform::EventHandle handle, EventListener* listener,
+                                      intptr_t parameter) {
     if (shared_) {
         return ErrorKind::kState;  // started already and not shut down
     }
@@ -143,50 +142,41 @@ ErrorKind CListenerThread::Initialize() {
     }
     state->refreshDone = platform::NewEvent(false, false);
     state->threadEnded = platform::NewEvent(true, false);
-    if (state->refreshDone == nullptr || state->threadEnded == nullptr) {
+    state->stopEvent = platform::NewEvent(false, false);
+    state->refreshEvent = platform::NewEvent(false, false);
+    if (state->refreshDone == nullptr || state->threadEnded == nullptr ||
+        state->stopEvent == nullptr || state->refreshEvent == nullptr) {
         return ErrorKind::kSystem;  // the state closes what was made
     }
-    shared_ = state;
-    exitCodeKnown_ = false;
-
-    ErrorKind result = ErrorKind::kNone;
     {
+        // The thread does not exist yet: the set is made and copied for it here, and
+        // it starts waiting on the copy without a handshake.
         platform::LockGuard guard(setLock_);
-        // Neither registration refreshes: the thread does not exist yet.
-        state->stopEvent = platform::NewEvent(false, false);
-        result = state->stopEvent == nullptr ? ErrorKind::kSystem
-                                             : AppendRegistration(state->stopEvent, nullptr, 0);
-        if (result == ErrorKind::kNone) {
-            state->refreshEvent = platform::NewEvent(false, false);
-            result = state->refreshEvent == nullptr
-                         ? ErrorKind::kSystem
-                         : AppendRegistration(state->refreshEvent, nullptr, 0);
-        }
-    }
-    if (result == ErrorKind::kNone) {
-        auto* threadReference = new (std::nothrow) std::shared_ptr<SharedState>(state);
-        if (threadReference == nullptr) {
-            result = ErrorKind::kMemory;
-        } else {
-            thread_ = platform::StartThread(ListenerThreadProc, threadReference, &threadId_);
-            if (thread_ == nullptr) {
-                delete threadReference;
-                result = ErrorKind::kSystem;
+        const platform::EventHandle handles[3] = {state->stopEvent, state->refreshEvent, handle};
+        const ClientEntry clients[3] = {{}, {}, {listener, parameter}};
+        for (int i = 0; i < (handle != nullptr ? 3 : 2); ++i) {
+            if (!state->waitHandles.Append(handles[i]) || !state->clients.Append(clients[i])) {
+                return ErrorKind::kMemory;
             }
         }
+        TakeCopy(*state, state->initial);
     }
-    if (result == ErrorKind::kNone) {
-        // The thread has copied the set and is about to wait on it.
-        const platform::EventHandle answers[2] = {state->refreshDone, state->threadEnded};
-        const int answer = platform::WaitForAnyEvent(answers, 2, platform::kInfinite);
-        if (answer != 0) {
-            result = answer == 1 ? ErrorKind::kClosed : ErrorKind::kSystem;
-        }
+    auto* threadReference = new (std::nothrow) std::shared_ptr<SharedState>(state);
+    if (threadReference == nullptr) {
+        return ErrorKind::kMemory;
     }
-    if (result != ErrorKind::kNone) {
-        Shutdown(kListenerShutdownLimitMs);
+    uint32_t threadId = 0;
+    platform::ThreadHandle thread =
+        platform::StartThread(ListenerThreadProc, threadReference, &threadId);
+    if (thread == nullptr) {
+        delete threadReference;
+        return ErrorKind::kSystem;
     }
-    return result;
+    shared_ = state;
+    thread_ = thread;
+    threadId_ = threadId;
+    exitCodeKnown_ = false;
+    return ErrorKind::kNone;
 }
 
 ErrorKind CListenerThread::AddHandle(platform::EventHandle handle, EventListener* listener,

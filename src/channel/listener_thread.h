@@ -62,11 +62,13 @@ public:
     CListenerThread(const CListenerThread&) = delete;
     CListenerThread& operator=(const CListenerThread&) = delete;
 
-    // Creates the stop and refresh events, starts the thread and returns once it
-    // waits on its set. On failure everything made so far is released again and
-    // the object stays unusable for AddHandle. kState when a thread
-    // was started already and not shut down.
-    ErrorKind Initialize();
+    // Creates the stop and refresh events and starts the thread, waiting on its set
+    // (with `handle` registered as AddHandle would, when given) from its first
+    // moment: nothing waits for the thread. On failure everything made so far is
+    // released again and the object stays unusable for AddHandle. kState when a
+    // thread was started already and not shut down.
+    ErrorKind Initialize(platform::EventHandle handle = nullptr, EventListener* listener = nullptr,
+                         intptr_t parameter = 0);
 
     // Registers `handle` with `listener` (may be null) and `parameter`. Fails and
     // changes nothing when no thread runs, the set is full, memory runs out, the

@@ -123,12 +123,13 @@ TEST(Srp, MalformedServerMessages) {
     const std::string longSalt(kSrpMaxSaltLength + 1, 'A');
     const std::string longB(kSrpMaxServerKeyLength + 1, 'B');
     auto message = [](const std::string& salt, const std::string& b) {
-        Bytes bytes{static_cast<uint8_t>(salt.size()), static_cast<uint8_t>(salt.size() >> 8)};
-        bytes.insert(bytes.end(), salt.begin(), salt.end());
-        bytes.push_back(static_cast<uint8_t>(b.size()));
-        bytes.push_back(static_cast<uint8_t>(b.size() >> 8));
-        bytes.insert(bytes.end(), b.begin(), b.end());
-        return bytes;
+        std::string text;
+        for (const std::string* part : {&salt, &b}) {
+            text += static_cast<char>(part->size());
+            text += static_cast<char>(part->size() >> 8);
+            text += *part;
+        }
+        return Bytes(text.begin(), text.end());
     };
     const struct {
         const char* name;
