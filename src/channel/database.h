@@ -139,7 +139,8 @@ private:
     friend class DatabaseEventListener;
     bool ReadReport();
     bool RepairEvents();
-    void HandleEventReport(const AnsiString& items, int32_t eventId);
+    // False when the main connection is broken (the re-queue found it so).
+    bool HandleEventReport(const AnsiString& items, int32_t eventId);
     // Closes the auxiliary socket and stops the loop (under `lock`).
     void EndAuxiliary();
     // Reads the reply to the request just written on mainStream. False with the

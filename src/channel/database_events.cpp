@@ -110,11 +110,11 @@ void CDatabase::DeliverFired(const EventRequest& request) {
     }
 }
 
-void CDatabase::HandleEventReport(const AnsiString& items, int32_t eventId) {
+bool CDatabase::HandleEventReport(const AnsiString& items, int32_t eventId) {
     platform::LockGuard guard(lock);
     const int index = FindEventRequestById(eventRequests, eventId);
     if (index < 0) {
-        return;  // cancelled meanwhile
+        return !mainStream.IsBroken();  // cancelled meanwhile
     }
     EventRequest& request = eventRequests.ValueAt(static_cast<size_t>(index));
     // Only this report's occurrences are delivered: an entry that the report does
@@ -128,6 +128,7 @@ void CDatabase::HandleEventReport(const AnsiString& items, int32_t eventId) {
     // reported, so the host need not wait for that round trip.
     DeliverFired(request);
     QueueEvents(request);
+    return !mainStream.IsBroken();
 }
 
 void CDatabase::EndAuxiliary() {
@@ -140,13 +141,16 @@ void CDatabase::EndAuxiliary() {
 
 bool CDatabase::ReadReport() {
     const EventReport report = ReadEventReport(auxStream, reportLimitMs);
+    bool mainAlive = true;
     if (report.kind == EventReport::Kind::kEvent && !auxStream.IsBroken()) {
-        HandleEventReport(report.items, report.eventId);
+        mainAlive = HandleEventReport(report.items, report.eventId);
     }
     // A response is dropped; nothing more is read for an operation the loop does not
     // know. The server ended the connection, or it closed, failed, sent something out
-    // of bounds or stopped part-way: nothing more can be read.
-    return report.kind != EventReport::Kind::kEnd && !auxStream.IsBroken();
+    // of bounds or stopped part-way: nothing more can be read. A main connection that
+    // broke while the request went out again ends the events too (the repair finds
+    // it lost and says so).
+    return report.kind != EventReport::Kind::kEnd && !auxStream.IsBroken() && mainAlive;
 }
 
 bool CDatabase::RepairEvents() {

@@ -252,6 +252,7 @@ void FakeFirebird::Run() {
 }
 
 bool FakeFirebird::Serve(int connection) {
+    bool stalled = false;  // after a kStall nothing more is answered
     for (;;) {
         FirebirdRequest request;
         request.receives = input_.empty() ? 0 : 1;
@@ -278,6 +279,12 @@ bool FakeFirebird::Serve(int connection) {
             }
         }
         changed_.notify_all();
+        if (stalled) {
+            if (auxiliaryListener >= 0) {
+                ::close(auxiliaryListener);
+            }
+            continue;
+        }
         if (fault != Fault::kNone) {
             if (auxiliaryListener >= 0) {
                 ::close(auxiliaryListener);
@@ -288,7 +295,8 @@ bool FakeFirebird::Serve(int connection) {
                 SendAll(connection, Bytes(reply.begin(), reply.begin() + reply.size() / 2));
             }
             if (fault == Fault::kStall) {
-                continue;  // reads on: only the client's close ends the connection
+                stalled = true;  // reads on: only the client's close ends the connection
+                continue;
             }
             return fault != Fault::kReset;
         }

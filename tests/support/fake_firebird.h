@@ -64,7 +64,8 @@ enum class Fault {
     kReset,     // sends nothing and resets (RST)
     kGarbage,   // sends a packet that is no reply at all, then closes
     kTruncate,  // sends the first half of the reply, then closes
-    kStall,     // sends the first half of the reply, then nothing until the client closes
+    kStall,     // sends the first half of the reply, then answers nothing until the
+                // client closes
 };
 
 class FakeFirebird {
