@@ -19,7 +19,7 @@
 
 #include "platform/system_calls.h"
 #include "support/byte_transport.h"
-#include "support/fake_server.h"
+#include "support/fake_firebird.h"
 #include "wire/protocol.h"
 #include "wire/wire_stream.h"
 
