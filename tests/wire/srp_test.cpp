@@ -4,13 +4,11 @@
 
 #include <string>
 
-#include "crypto/hex_bytes.h"
+#include "support/byte_transport.h"
 
 namespace {
 
-using crypto_test::Bytes;
-using crypto_test::FromHex;
-using crypto_test::ToHex;
+using namespace varnel_test;
 
 // Logins to the Firebird 3 server at its default settings (port 3060 of the probe
 // setup) with a fixed private value: the server accepted each proof and the wire
@@ -148,8 +146,8 @@ TEST(Srp, ServerMessagesAndUserNames) {
     };
     for (const Bytes& c : cases) {
         AnsiString salt = "untouched", b = "untouched";
-        EXPECT_FALSE(ParseSrpServerMessage(c.data(), c.size(), &salt, &b)) << ToHex(c);
-        EXPECT_EQ(salt.Bytes() + b.Bytes(), "untoucheduntouched") << ToHex(c);
+        EXPECT_FALSE(ParseSrpServerMessage(c.data(), c.size(), &salt, &b)) << Hex(c);
+        EXPECT_EQ(salt.Bytes() + b.Bytes(), "untoucheduntouched") << Hex(c);
     }
     AnsiString salt, b;
     const Bytes longest =
