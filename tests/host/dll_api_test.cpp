@@ -106,30 +106,30 @@ TEST_F(DllApi, EventsReachTheProgramThroughItsWindowMessage) {
     const int32_t second = connectString(text.c_str());
     ASSERT_EQ(second, 2) << LastError();
     const std::pair<int32_t, const char*> subscriptions[] = {
-        {first, "DLL_A"}, {second, "DLL_A"}, {first, "DLL_B"}};
+        {first, "DECL_A"}, {second, "DECL_A"}, {first, "DECL_B"}};
     for (const auto& s : subscriptions) {
         ASSERT_EQ(subscribe(s.first, s.second), 1) << LastError();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the baseline reports
     EXPECT_TRUE(TakeAll().empty());
     // One firing: a message per connection; each handler takes what waits.
-    Fire("DLL_A", 1);
+    Fire("DECL_A", 1);
     for (int i = 0; i < 100 && g_posted.size() < 2; ++i) {
         platform::PumpMessages(window, 50);
     }
     EXPECT_EQ(g_posted, (std::map<uintptr_t, int>{{1, 1}, {2, 1}}));
-    EXPECT_EQ(TakeAll(), (std::map<std::string, int>{{"1 DLL_A", 1}, {"2 DLL_A", 1}}));
+    EXPECT_EQ(TakeAll(), (std::map<std::string, int>{{"1 DECL_A", 1}, {"2 DECL_A", 1}}));
     // A busy window: nothing is taken while three transactions fire; the sums are exact.
-    Fire("DLL_A", 2);
-    Fire("DLL_B", 1);
-    Fire("DLL_A", 3);
+    Fire("DECL_A", 2);
+    Fire("DECL_B", 1);
+    Fire("DECL_A", 3);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(TakeAll(),
-              (std::map<std::string, int>{{"1 DLL_A", 5}, {"1 DLL_B", 1}, {"2 DLL_A", 5}}));
+              (std::map<std::string, int>{{"1 DECL_A", 5}, {"1 DECL_B", 1}, {"2 DECL_A", 5}}));
     char listing[64];
-    EXPECT_EQ(list(listing, sizeof listing), 13);
-    EXPECT_STREQ(listing, "DLL_A\nDLL_B\n");
-    EXPECT_EQ(unsubscribe(first, "DLL_A"), 1);
+    EXPECT_EQ(list(listing, sizeof listing), 15);
+    EXPECT_STREQ(listing, "DECL_A\nDECL_B\n");
+    EXPECT_EQ(unsubscribe(first, "DECL_A"), 1);
     EXPECT_EQ(disconnect(second), 1);
     EXPECT_EQ(disconnect(first), 1);
 }
