@@ -26,16 +26,14 @@ protected:
         interpreter.reset();
         LinkedHostTest::TearDown();
     }
-    // Runs a script and returns everything it printed.
-    std::string Run(const std::string& script) {
+    std::string Run(const std::string& script) {  // what it printed
         std::istringstream in(script);
         interpreter->Run(in);
         std::string printed = out.str();
         out.str("");
         return printed;
     }
-    // Hands a firing on connection 1 to the library, as a listener does.
-    void Fire(const char* eventName, int32_t count) {
+    void Fire(const char* eventName, int32_t count) {  // on connection 1, as a listener does
         Library().eventSink.EventFired(1, eventName, count);
     }
 
@@ -112,7 +110,7 @@ TEST_F(InterpreterTest, HostErrorsArePrintedAndTheScriptGoesOn) {
     }
     EXPECT_TRUE(Sent().empty());  // every one of them failed before a request
 
-    RecordingWorker::Instance().Reset(-1, "Unable to connect.");
+    Reply(-1, "Unable to connect.");
     // The library returns -1 before it raises the error: the assignment is not made.
     EXPECT_EQ(Run("h = VN_CONNECT('h', 'd', 'u', 'p', 3051)\n? h"),
               "Error: Unable to connect.\nError: Variable 'h' is not found.\n");
