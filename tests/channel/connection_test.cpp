@@ -17,7 +17,7 @@ std::string Item(char tag, bool (*get)(char*, uint32_t*)) {
 }
 
 TEST_F(ConnectionTest, ConnectSendsThreeRequestsWithTheirExactBytes) {
-    fake.SetDatabaseHandle(0x01020304);
+    fake.databaseHandle = 0x01020304;
     // An eight-byte password: the block is 43 bytes and travels with one byte of padding.
     ASSERT_TRUE(db->ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterke"));
     EXPECT_EQ(db->databaseHandle, 0x01020304);
@@ -83,7 +83,7 @@ TEST_F(ConnectionTest, VersionTextFromTheInformationReply) {
         EXPECT_EQ(database->serverVersion.Bytes(), c.expected);
         EXPECT_TRUE(database->SubscribeEvent("ORDERS"));  // reads its own reply
     }
-    EXPECT_EQ(fake.StrayBytes(), 0u);
+    EXPECT_EQ(fake.strayBytes, 0u);
 }
 
 // A refused connect closes the main socket and says why; disconnecting it (as the
@@ -106,7 +106,7 @@ TEST_F(ConnectionTest, RefusedConnects) {
 // Without subscriptions disconnect detaches only, whether or not the server agrees;
 // disconnecting or destroying a disconnected connection sends nothing more.
 TEST_F(ConnectionTest, DisconnectDetachesOnce) {
-    fake.SetDatabaseHandle(0x0A0B0C0D);
+    fake.databaseHandle = 0x0A0B0C0D;
     for (int n = 1; n <= 2; ++n) {
         std::unique_ptr<CDatabase> database = CDatabase::Create();
         ASSERT_TRUE(Connect(*database));
@@ -126,8 +126,8 @@ TEST_F(ConnectionTest, DisconnectDetachesOnce) {
     EXPECT_EQ(detaches[1].receives, 1);
     EXPECT_EQ(fake.Operations().size(), 8u);
     EXPECT_EQ(fake.AuxiliaryConnections(), 0);
-    EXPECT_EQ(fake.MainConnections(), 2);
-    EXPECT_EQ(fake.StrayBytes(), 0u);
+    EXPECT_EQ(fake.mainConnections, 2);
+    EXPECT_EQ(fake.strayBytes, 0u);
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -140,8 +139,7 @@ TEST_F(WorkerTest, SubscriptionsAndFailedConnects) {
     EXPECT_STREQ(block.text, "Cannot create database object.");
 }
 
-// Closing down disconnects and destroys in slot order; the loop does the same after
-// REQ_QUIT, which leaves the block alone.
+// Closing down disconnects and destroys in slot order.
 TEST_F(WorkerTest, CloseDown) {
     ASSERT_EQ(Connect("a"), 1);
     ASSERT_EQ(Connect("b"), 2);
@@ -151,21 +149,6 @@ TEST_F(WorkerTest, CloseDown) {
     worker.CloseDown();
     EXPECT_EQ(g_log, (Texts{"disconnect 1", "destroy 1", "disconnect 3", "destroy 3"}));
     EXPECT_EQ(worker.Pool().Slot(0), nullptr);
-
-    WorkerContext context{&block, platform::NewEvent(false, false),
-                          platform::NewEvent(false, false), nullptr};
-    std::thread thread([&] { RunWorkerLoop<FakeDatabase>(context); });
-    for (uint8_t command : {REQ_CONNECT, REQ_QUIT}) {
-        block.command = command;
-        block.handle = 12345;
-        platform::SignalEvent(context.requestEvent);
-        EXPECT_EQ(platform::WaitForEvent(context.replyEvent, 10000), 0);
-    }
-    thread.join();
-    EXPECT_EQ(block.handle, 12345);
-    EXPECT_EQ(LastLog(2), (Texts{"disconnect 4", "destroy 4"}));
-    platform::CloseEvent(context.requestEvent);
-    platform::CloseEvent(context.replyEvent);
 }
 
 }  // namespace

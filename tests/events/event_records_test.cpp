@@ -6,24 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "support/byte_transport.h"
+#include "support/fake_firebird.h"
 
 namespace {
 
 using varnel_test::Bytes;
-
-// Version 1, then per event its length byte, name and count (least significant first).
-Bytes Block(const std::vector<std::pair<std::string, uint32_t>>& events, uint8_t version = 1) {
-    Bytes block{version};
-    for (const auto& e : events) {
-        block.push_back(static_cast<uint8_t>(e.first.size()));
-        block.insert(block.end(), e.first.begin(), e.first.end());
-        for (int i = 0; i < 4; ++i) {
-            block.push_back(static_cast<uint8_t>(e.second >> (8 * i)));
-        }
-    }
-    return block;
-}
+using varnel_test::EventBlock;
 
 Bytes Built(const EventRequest& request) {
     uint8_t storage[kEventBlockCapacity] = {};
@@ -57,8 +45,9 @@ TEST(EventBlock, EntriesInOrderWithTheirCounts) {
     ASSERT_EQ(request.events.Size(), 4u);
     request.events[0].lastCount = 0x01020304 - 1;
     request.events[3].lastCount = -2;  // wraps to 0xFFFFFFFF
-    EXPECT_EQ(Built(request),
-              Block({{"ORDERS", 0x01020304}, {"orders", 0}, {"", 0}, {"long_name", 0xFFFFFFFF}}));
+    EXPECT_EQ(
+        Built(request),
+        EventBlock({{"ORDERS", 0x01020304}, {"orders", 0}, {"", 0}, {"long_name", 0xFFFFFFFF}}));
     const std::string first(255, 'a'), fits(245, 'b'), over(246, 'b');
     const struct {
         std::vector<std::string> names;
@@ -74,7 +63,7 @@ TEST(EventBlock, EntriesInOrderWithTheirCounts) {
             ASSERT_TRUE(r.AddEventName(name.c_str()));
             r.events[r.events.Size() - 1].lastCount = 6;
         }
-        EXPECT_EQ(Built(r), Block(c.written));
+        EXPECT_EQ(Built(r), EventBlock(c.written));
     }
 }
 
@@ -95,15 +84,16 @@ TEST(EventCounts, ReportSequence) {
     };
     EventRequest request = RequestFor({"ORDERS"});
     for (const auto& step : steps) {
-        Apply(request, Block({{"ORDERS", step.reported}}));
+        Apply(request, EventBlock({{"ORDERS", step.reported}}));
         EXPECT_EQ(request.events[0].firedCount, step.fired) << step.reported;
         EXPECT_EQ(request.events[0].lastCount, step.last) << step.reported;
-        EXPECT_EQ(Built(request), Block({{"ORDERS", step.reported}}));
+        EXPECT_EQ(Built(request), EventBlock({{"ORDERS", step.reported}}));
     }
     // A name matches by all its bytes; unknown names are ignored.
     EventRequest three = RequestFor({"orders", "ORDERS", "ORD"});
-    Apply(three, Block({{"ORDERS", 5}}));
-    Apply(three, Block({{"orders", 2}, {"ORDERS", 10}, {std::string("ORD\0X", 5), 4}, {"x", 7}}));
+    Apply(three, EventBlock({{"ORDERS", 5}}));
+    Apply(three,
+          EventBlock({{"orders", 2}, {"ORDERS", 10}, {std::string("ORD\0X", 5), 4}, {"x", 7}}));
     EXPECT_EQ(three.events[0].lastCount, 1);
     EXPECT_EQ(three.events[0].firedCount, 0);
     EXPECT_EQ(three.events[1].firedCount, 5);
@@ -111,7 +101,7 @@ TEST(EventCounts, ReportSequence) {
 }
 
 TEST(EventCounts, MalformedBlocksReadNothingBeyondTheirEnd) {
-    const Bytes whole = Block({{"A", 5}, {"ORDERS", 7}});
+    const Bytes whole = EventBlock({{"A", 5}, {"ORDERS", 7}});
     std::vector<std::pair<std::string, uint32_t>> many;
     for (uint32_t i = 0; i < 2000; ++i) {
         many.emplace_back("filler" + std::to_string(i), i);
@@ -123,13 +113,18 @@ TEST(EventCounts, MalformedBlocksReadNothingBeyondTheirEnd) {
     } cases[] = {
         {{}, -1, -1},
         {{1}, -1, -1},
-        {Block({{"ORDERS", 7}}, 2), -1, 6},  // another version byte
+        {[] {  // another version byte
+             Bytes block = EventBlock({{"ORDERS", 7}});
+             block[0] = 2;
+             return block;
+         }(),
+         -1, 6},
         {Bytes(whole.begin(), whole.begin() + 11), 4, -1},
         {Bytes(whole.begin(), whole.end() - 1), 4, -1},
         {{1, 0xFF, 'A', 'B', 'C'}, -1, -1},
         {{1, 0x01}, -1, -1},
         {whole, 4, 6},
-        {Block(many), -1, 41},
+        {EventBlock(many), -1, 41},
     };
     for (const auto& c : cases) {
         EventRequest request = RequestFor({"A", "ORDERS"}), viaText = request;

@@ -29,40 +29,36 @@ intptr_t VARNEL_STDCALL Record(platform::WindowHandle, uint32_t message, uintptr
 
 class DllApi : public ::testing::Test {
 protected:
-    template <class F>
-    void Find(const char* name, F* function) {
-        *function = reinterpret_cast<F>(platform::FindModuleSymbol(module, name));
-        ASSERT_NE(*function, nullptr) << name;
-    }
     void SetUp() override {
         VARNEL_NEED_TEST_SERVER(server, varnel_test::kFirebird3Default);
         module = platform::LoadModule(VARNEL_DECLARE_LIBRARY_PATH);
         ASSERT_NE(module, nullptr) << platform::ModuleError();
-        Find("VnConnect", &connect);
-        Find("VnConnectString", &connectString);
-        Find("VnSubscribe", &subscribe);
-        Find("VnUnsubscribe", &unsubscribe);
-        Find("VnDisconnect", &disconnect);
-        Find("VnListSubscriptions", &list);
-        Find("VnLastError", &lastError);
-        Find("VnSetNotify", &setNotify);
-        Find("VnTakeFiring", &takeFiring);
-        Find("VnTakeLoss", &takeLoss);
-        Find("VnUnload", &unload);
         window = platform::CreateHostWindow(&Record);
         g_posted.clear();
     }
     void TearDown() override {
         if (module != nullptr) {
-            EXPECT_EQ(unload(), 1);
+            EXPECT_EQ(Vn("VnUnload"), 1);
             platform::UnloadModule(module);
         }
         platform::DestroyHostWindow(window);
     }
+    // Calls a function of the library by its name, with arguments of its types.
+    template <class... Args>
+    int32_t Vn(const char* name, Args... args) {
+        const auto function =
+            reinterpret_cast<int32_t (*)(Args...)>(platform::FindModuleSymbol(module, name));
+        EXPECT_NE(function, nullptr) << name;
+        return function != nullptr ? function(args...) : -99;
+    }
     std::string LastError() {
         char text[512];
-        lastError(text, sizeof text);
+        Vn("VnLastError", text, int32_t{512});
         return text;
+    }
+    int32_t Connect(const char* password) {
+        return Vn("VnConnect", server.host.c_str(), server.database.c_str(), server.user.c_str(),
+                  password, static_cast<int32_t>(server.port));
     }
     void Fire(const std::string& name, int times) {
         ASSERT_EQ(varnel_test::RunIsql(server, "execute procedure post_events('" + name + "', " +
@@ -73,7 +69,7 @@ protected:
         std::map<std::string, int> sums;
         int32_t handle = 0;
         char name[65];
-        for (int32_t count; (count = takeFiring(&handle, name, sizeof name)) > 0;) {
+        for (int32_t count; (count = Vn("VnTakeFiring", &handle, name, int32_t{65})) > 0;) {
             sums[std::to_string(handle) + " " + name] += count;
         }
         return sums;
@@ -82,33 +78,19 @@ protected:
     varnel_test::TestServerConfig server;
     platform::ModuleHandle module = nullptr;
     platform::WindowHandle window = nullptr;
-    int32_t (*connect)(const char*, const char*, const char*, const char*, int32_t);
-    int32_t (*connectString)(const char*);
-    int32_t (*subscribe)(int32_t, const char*);
-    int32_t (*unsubscribe)(int32_t, const char*);
-    int32_t (*disconnect)(int32_t);
-    int32_t (*list)(char*, int32_t);
-    int32_t (*lastError)(char*, int32_t);
-    int32_t (*setNotify)(intptr_t, uint32_t);
-    int32_t (*takeFiring)(int32_t*, char*, int32_t);
-    int32_t (*takeLoss)(int32_t*, char*, int32_t);
-    int32_t (*unload)();
 };
 
 TEST_F(DllApi, EventsReachTheProgramThroughItsWindowMessage) {
-    ASSERT_EQ(setNotify(reinterpret_cast<intptr_t>(window), kMessage), 1);
-    const int32_t first = connect(server.host.c_str(), server.database.c_str(), server.user.c_str(),
-                                  server.password.c_str(), static_cast<int32_t>(server.port));
-    ASSERT_EQ(first, 1) << LastError();
+    ASSERT_EQ(Vn("VnSetNotify", reinterpret_cast<intptr_t>(window), kMessage), 1);
+    ASSERT_EQ(Connect(server.password.c_str()), 1) << LastError();
     const std::string text = "server=" + server.host + ";port=" + std::to_string(server.port) +
                              ";database=" + server.database + ";user=" + server.user +
                              ";password=" + server.password;
-    const int32_t second = connectString(text.c_str());
-    ASSERT_EQ(second, 2) << LastError();
+    ASSERT_EQ(Vn("VnConnectString", text.c_str()), 2) << LastError();
     const std::pair<int32_t, const char*> subscriptions[] = {
-        {first, "DECL_A"}, {second, "DECL_A"}, {first, "DECL_B"}};
+        {1, "DECL_A"}, {2, "DECL_A"}, {1, "DECL_B"}};
     for (const auto& s : subscriptions) {
-        ASSERT_EQ(subscribe(s.first, s.second), 1) << LastError();
+        ASSERT_EQ(Vn("VnSubscribe", s.first, s.second), 1) << LastError();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the baseline reports
     EXPECT_TRUE(TakeAll().empty());
@@ -127,44 +109,46 @@ TEST_F(DllApi, EventsReachTheProgramThroughItsWindowMessage) {
     EXPECT_EQ(TakeAll(),
               (std::map<std::string, int>{{"1 DECL_A", 5}, {"1 DECL_B", 1}, {"2 DECL_A", 5}}));
     char listing[64];
-    EXPECT_EQ(list(listing, sizeof listing), 15);
+    EXPECT_EQ(Vn("VnListSubscriptions", listing, int32_t{64}), 15);
     EXPECT_STREQ(listing, "DECL_A\nDECL_B\n");
-    EXPECT_EQ(unsubscribe(first, "DECL_A"), 1);
-    EXPECT_EQ(disconnect(second), 1);
-    EXPECT_EQ(disconnect(first), 1);
+    EXPECT_EQ(Vn("VnUnsubscribe", int32_t{1}, "DECL_A"), 1);
+    EXPECT_EQ(Vn("VnDisconnect", int32_t{2}), 1);
+    EXPECT_EQ(Vn("VnDisconnect", int32_t{1}), 1);
 }
 
 // The same checks and texts as the host functions; null pointers; a buffer too small
 // is cut and terminated and the size needed returned; a success clears the last error;
 // another thread is refused.
 TEST_F(DllApi, MistakesGetAClearAnswer) {
-    EXPECT_EQ(connect("", "d", "u", "p", 0), -1);
-    EXPECT_EQ(LastError(), "Host name is empty.");
-    EXPECT_EQ(connect(server.host.c_str(), server.database.c_str(), server.user.c_str(), "wrong",
-                      static_cast<int32_t>(server.port)),
-              -1);
-    EXPECT_EQ(LastError(),
-              "Your user name and password are not defined. Ask your database administrator to "
-              "set up a Firebird login.\n");
-    EXPECT_EQ(connectString("server=s;database=d;uid=u;port=70000"), -1);
-    EXPECT_EQ(LastError(), "Port must be 1 to 65535.");
     int32_t handle = 0;
     char name[8];
-    EXPECT_EQ(takeFiring(nullptr, name, sizeof name), -1);
-    EXPECT_EQ(LastError(), "A null pointer was passed for the handle.");
-    EXPECT_EQ(takeFiring(&handle, nullptr, 8), -1);
-    EXPECT_EQ(list(nullptr, 10), -1);
-    EXPECT_EQ(lastError(nullptr, 10), -1);
-    EXPECT_EQ(subscribe(1, "E"), -1);
+    const auto fails = [&](int32_t result, const std::string& error) {
+        EXPECT_EQ(result, -1) << error;
+        EXPECT_EQ(LastError(), error);
+    };
+    fails(Vn("VnConnect", "", "d", "u", "p", int32_t{0}), "Host name is empty.");
+    fails(Connect("wrong"),
+          "Your user name and password are not defined. Ask your database administrator to set "
+          "up a Firebird login.\n");
+    fails(Vn("VnConnectString", "server=s;database=d;uid=u;port=70000"),
+          "Port must be 1 to 65535.");
+    fails(Vn("VnTakeFiring", static_cast<int32_t*>(nullptr), name, int32_t{8}),
+          "A null pointer was passed for the handle.");
+    fails(Vn("VnTakeLoss", &handle, static_cast<char*>(nullptr), int32_t{8}),
+          "A null pointer was passed for the reason.");
+    fails(Vn("VnListSubscriptions", static_cast<char*>(nullptr), int32_t{10}),
+          "A null pointer was passed for the buffer.");
+    fails(Vn("VnSubscribe", int32_t{1}, "E"), "The connection handle is wrong.");
+    EXPECT_EQ(Vn("VnLastError", static_cast<char*>(nullptr), int32_t{10}), -1);
     char small[8];
-    EXPECT_EQ(lastError(small, sizeof small), 32);
+    EXPECT_EQ(Vn("VnLastError", small, int32_t{8}), 32);
     EXPECT_STREQ(small, "The con");
-    EXPECT_EQ(lastError(small, 0), 32);
-    EXPECT_EQ(takeFiring(&handle, name, sizeof name), 0);
+    EXPECT_EQ(Vn("VnLastError", small, int32_t{0}), 32);
+    EXPECT_EQ(Vn("VnTakeFiring", &handle, name, int32_t{8}), 0);
     EXPECT_EQ(LastError(), "");
-    EXPECT_EQ(takeLoss(&handle, name, sizeof name), 0);
-    EXPECT_EQ(std::async(std::launch::async, [&] { return disconnect(1); }).get(), -1);
-    EXPECT_EQ(LastError(), "Varnel.dll may only be called on the thread that loaded it.");
+    EXPECT_EQ(Vn("VnTakeLoss", &handle, name, int32_t{8}), 0);
+    fails(std::async(std::launch::async, [&] { return Vn("VnDisconnect", int32_t{1}); }).get(),
+          "Varnel.dll may only be called on the thread that loaded it.");
 }
 
 }  // namespace

@@ -144,7 +144,8 @@ void FakeFirebird::Run() {
         if (fd < 0) {
             continue;
         }
-        Locked([&] { ++mainConnections_, main_ = fd; });
+        ++mainConnections;
+        Locked([&] { main_ = fd; });
         input_.clear();
         const bool graceful = Serve(fd);
         Locked([&] {
@@ -165,16 +166,16 @@ bool FakeFirebird::Serve(int fd) {
     for (;;) {
         FirebirdRequest request;
         request.receives = input_.empty() ? 0 : 1;
-        request.connection = MainConnections();
+        request.connection = mainConnections;
         if (!ReadRequest(fd, request)) {
-            Locked([&] { strayBytes_ += input_.size() + request.bytes.size(); });
+            strayBytes += input_.size() + request.bytes.size();
             return true;
         }
         int auxListener = -1;
         const Bytes reply = Reply(request, &auxListener);
         const Fault fault = Locked([&] {
             requests_.push_back(request);
-            return ++replies_ == faultAt_ ? fault_ : Fault::kNone;
+            return ++replies == faultAt_ ? fault_ : Fault::kNone;
         });
         changed_.notify_all();
         if (fault != Fault::kNone) {
@@ -266,15 +267,15 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxListener) {
         case op_connect:
             return Words({op_accept, PROTOCOL_VERSION10, 1, 3});
         case op_attach:
-            return ResponsePacket(databaseHandle_, {}, StatusOk());
+            return ResponsePacket(databaseHandle, {}, StatusError(0));
         case op_info_database:
-            return ResponsePacket(0, infoReply_, StatusOk());
+            return ResponsePacket(0, infoReply_, StatusError(0));
         case op_que_events:
-            return ResponsePacket(++serverEventId_, {}, StatusOk());
+            return ResponsePacket(++serverEventId_, {}, StatusError(0));
         case op_connect_request:
             break;
         default:
-            return ResponsePacket(0, {}, StatusOk());
+            return ResponsePacket(0, {}, StatusError(0));
     }
     const AuxiliaryReply& r = auxReply_;
     uint16_t port = 0;
@@ -286,7 +287,7 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxListener) {
                                  127, 0, 0, r.lastOctet},
                                 Bytes(8, 0)});
     return ResponsePacket(0, r.data.empty() ? address : r.data,
-                          r.status.empty() ? StatusOk() : r.status);
+                          r.status.empty() ? StatusError(0) : r.status);
 }
 
 int ListenOnLoopback(uint16_t* port) {
@@ -310,10 +311,6 @@ uint16_t UnusedLoopbackPort() {
     uint16_t port = 0;
     ::close(ListenOnLoopback(&port));
     return port;
-}
-
-Bytes StatusOk() {
-    return Words({isc_arg_gds, 0, isc_arg_end});
 }
 
 Bytes StatusError(int32_t code) {

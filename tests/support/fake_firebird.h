@@ -79,30 +79,17 @@ public:
     void SetInfoReply(const Bytes& data) {
         Locked([&] { infoReply_ = data; });
     }
-    void SetDatabaseHandle(int32_t handle) {
-        Locked([&] { databaseHandle_ = handle; });
-    }
     // `fault` instead of the nth reply from now on (1: the next one).
     void FaultAtReply(int nth, Fault fault) {
-        Locked([&] { faultAt_ = replies_ + nth, fault_ = fault; });
-    }
-    int Replies() {
-        return Locked([&] { return replies_; });
+        Locked([&] { faultAt_ = replies + nth, fault_ = fault; });
     }
 
     // The requests of an operation (0: all) in order, recorded before their replies.
     std::vector<FirebirdRequest> Requests(int32_t op = 0);
     std::vector<int32_t> Operations();
     bool WaitForRequests(int32_t op, size_t n);
-    int MainConnections() {
-        return Locked([&] { return mainConnections_; });
-    }
     bool WaitMainClosed(int n) {
         return WaitFor([&] { return mainClosed_ >= n; });
-    }
-    // Bytes that made no whole request.
-    size_t StrayBytes() {
-        return Locked([&] { return strayBytes_; });
     }
     // Ends the main connection and the newest auxiliary one, as a server that stops.
     void DropConnections();
@@ -116,6 +103,10 @@ public:
     bool SendAuxiliary(const Bytes& bytes);  // on the newest; false when there is none
     void CloseAuxiliary();
     bool WaitAuxiliaryClosedByClient();
+
+    std::atomic<int32_t> databaseHandle{1};           // of op_attach's reply
+    std::atomic<int> replies{0}, mainConnections{0};  // replies include the faulted
+    std::atomic<size_t> strayBytes{0};                // bytes that made no whole request
 
 private:
     void Run();
@@ -139,12 +130,10 @@ private:
     std::map<int32_t, std::deque<Bytes>> failures_;
     AuxiliaryReply auxReply_;
     Bytes infoReply_;
-    int32_t databaseHandle_ = 1;
-    int replies_ = 0, faultAt_ = 0;
+    int faultAt_ = 0;
     Fault fault_ = Fault::kNone;
     std::vector<FirebirdRequest> requests_;
-    int mainConnections_ = 0, mainClosed_ = 0;
-    size_t strayBytes_ = 0;
+    int mainClosed_ = 0;
     std::vector<int> aux_;  // every accepted auxiliary connection; -1 once closed
 };
 
@@ -152,8 +141,7 @@ private:
 int ListenOnLoopback(uint16_t* port);
 uint16_t UnusedLoopbackPort();  // nothing listens there (it was free a moment ago)
 
-Bytes StatusOk();
-Bytes StatusError(int32_t code);
+Bytes StatusError(int32_t code);  // 0: success
 Bytes ResponsePacket(int32_t object, const Bytes& data, const Bytes& status);
 // Version 1, then per event its length byte, name and count (least significant first).
 Bytes EventBlock(const std::vector<std::pair<std::string, uint32_t>>& events);

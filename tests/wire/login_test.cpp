@@ -146,39 +146,25 @@ TEST(Login, PluginSwitchesSendEachPluginsFirstMessage) {
     EXPECT_TRUE(login.Cipher().IsEmpty());
 }
 
-TEST(Login, TheAttachBlockOfEachPath) {
-    const std::string fixed =
-        Z("\x01\x3A\x04\x78\x00\x00\x00\x3F\x04\x03\x00\x00\x00\x30\x04NONE"
-          "\x39\x04\x0F\x00\x00\x00\x1C\x06SYSDBA");
-    const struct {
-        Bytes replies;
-        std::string expected;
-    } cases[] = {
-        // Protocol 10: the name and the password, in the older block.
-        {Words({op_accept, 10, 1, 3}),
-         Z("\x01\x3A\x04\x78\x0A\x00\x00\x3F\x04\x03\x00\x00\x00\x30\x04NONE"
-           "\x39\x04\x00\x00\x00\x0F\x1C\x06SYSDBA\x1D\x09masterkey")},
-        {Accept(op_accept_data, 0x800F, "", "Legacy_Auth", 1), fixed},
-        // Not authenticated and no encryption: the legacy hash rides in the block.
-        {Accept(op_accept_data, 0x800F, "", "Legacy_Auth", 0),
-         fixed + "\x55\x0BLegacy_Auth\x56\x0BLegacy_Auth\x54\x0BQP3LMZ/MJh."},
-    };
-    for (const auto& c : cases) {
-        ByteTransport transport(c.replies);
-        CWireStream stream(&transport);
-        CLogin login(stream, LoginSettings{"SYSDBA", "masterkey", LoginOptions()});
-        ASSERT_TRUE(login.Connect("db")) << stream.errorText.CStr();
-        uint8_t block[1024];
-        const int32_t length = login.BuildAttachBlock(block, sizeof block);
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(block), static_cast<size_t>(length)),
-                  c.expected);
-    }
+// The attach block after a login the server authenticated: the fixed items and the
+// name, no password. (Protocol 10's block reaches the scripted server, and a block that
+// carries the login is checked by the legacy-configured server.) The older block's
+// strings go as their bytes.
+TEST(Login, TheAttachBlocks) {
+    ByteTransport transport(Accept(op_accept_data, 0x800F, "", "Legacy_Auth", 1));
+    CWireStream stream(&transport);
+    CLogin login(stream, LoginSettings{"SYSDBA", "masterkey", LoginOptions()});
+    ASSERT_TRUE(login.Connect("db")) << stream.errorText.CStr();
+    uint8_t block[1024];
+    const int32_t length = login.BuildAttachBlock(block, sizeof block);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block), static_cast<size_t>(length)),
+              Z("\x01\x3A\x04\x78\x00\x00\x00\x3F\x04\x03\x00\x00\x00\x30\x04NONE"
+                "\x39\x04\x0F\x00\x00\x00\x1C\x06SYSDBA"));
     uint8_t storage[kDatabaseBlockCapacity];
-    const std::string password("p\0w\xFF;=", 6);  // the older block's strings as their bytes
-    const int32_t length =
+    const std::string password("p\0w\xFF;=", 6);
+    const int32_t older =
         BuildDatabaseParameterBlock(storage, "", AnsiString(password.data(), password.size()));
-    EXPECT_EQ(std::string(storage + length - 10, storage + length),
-              Z("\x1C\x00\x1D\x06") + password);
+    EXPECT_EQ(std::string(storage + older - 10, storage + older), Z("\x1C\x00\x1D\x06") + password);
 }
 
 TEST(Login, PluginListsPoliciesAndKeyAnnouncements) {

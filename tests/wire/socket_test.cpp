@@ -223,24 +223,4 @@ TEST_F(Socket, CloseFromAnotherThreadWakesABlockedReaderAndReleasesTheDescriptor
     EXPECT_EQ(errno, EBADF);
 }
 
-TEST_F(Socket, AStreamCanBeOpenedAgainAndAReopenEndsTheOldConnection) {
-    Peer first, second, third;
-    CWireStream stream;
-    ASSERT_TRUE(stream.Open("127.0.0.1", first.port));
-    first.Accept();
-    first.Close(false);
-    EXPECT_EQ(stream.ReadInt(), 0u);
-    ASSERT_TRUE(stream.IsBroken());
-
-    ASSERT_TRUE(stream.Open("127.0.0.1", second.port));
-    second.Accept();
-    ASSERT_EQ(::send(second.fd, Words({op_accept}).data(), 4, 0), 4);
-    EXPECT_EQ(stream.ReadInt(), static_cast<uint32_t>(op_accept));
-    EXPECT_FALSE(stream.IsBroken());
-    // Opening an open stream releases the old socket: seen through its peer, not
-    // through a descriptor number that may be given out again.
-    ASSERT_TRUE(stream.Open("127.0.0.1", third.port));
-    EXPECT_TRUE(second.ClientClosed());
-}
-
 }  // namespace
