@@ -193,34 +193,6 @@ TEST(ReadResponse, Replies) {
         EXPECT_EQ(stream.errorKind, c.kind);
         EXPECT_EQ(Consumed(transport, stream), c.consumed);
     }
-    // A failed reply with strings is read to its end, and the next one whole.
-    const std::string data(
-        "\x0c\x05\x00\x01\x03"
-        "3.0",
-        8);
-    ByteTransport transport(Join({
-        Words({op_response, 0, 0, 0, 0, isc_arg_gds, isc_io_error, isc_arg_string}),
-        Opaque("open"),
-        Words({isc_arg_string}),
-        Opaque("/nowhere/x.fdb"),
-        Words({isc_arg_gds, isc_io_open_err, isc_arg_interpreted}),
-        Opaque("No such file or directory"),
-        Words({isc_arg_end, 0x11223344u, 0x01020304u, 0x05060708u}),
-        Opaque(data),
-        Words({isc_arg_end}),
-    }));
-    CWireStream stream(&transport);
-    CResponse failed, next;
-    EXPECT_FALSE(ReadResponse(stream, failed));
-    EXPECT_EQ(failed.errorCode, isc_io_error);
-    EXPECT_EQ(failed.statusItems.Size(), 1u);
-    EXPECT_EQ(stream.errorText,
-              AnsiString(std::string(kIoError) + "Error while trying to open file\n"));
-    EXPECT_TRUE(ReadResponse(stream, next));  // the operation is still pending
-    EXPECT_EQ(next.objectHandle, 0x11223344);
-    EXPECT_EQ(next.blobId, 0x0102030405060708LL);
-    EXPECT_EQ(next.data.Bytes(), data);
-    EXPECT_EQ(Consumed(transport, stream), transport.input.size());
 }
 
 TEST(ReadStatusVector, ItemsTheirTextAndBounds) {
