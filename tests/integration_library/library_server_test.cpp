@@ -1,6 +1,6 @@
 // The library end to end against the real servers, through the simulated host: events
-// fired by the server run the subscriber's command on the host's main thread. Handles
-// and the refusals' messages are checked by tests/scripts/server_connect.prg.
+// fired by the server run the subscriber's command on the host's main thread. Handles,
+// refusals and disconnects are checked by the server scripts in tests/scripts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -140,29 +140,6 @@ TEST_P(Legacy, ABusyHostLosesNothing) {
     EXPECT_EQ(a, kConnections * (kCommits - kCommits / 3));
     EXPECT_EQ(b, kConnections * (kCommits / 3) * 2);
     EXPECT_LE(host.executed.size(), static_cast<size_t>(kConnections * 2 * 2));
-}
-
-// Disconnecting with subscriptions returns at once and keeps the records; the handle
-// is gone and the server's events run nothing. Unloading with subscribed connections
-// closes them at once too.
-TEST_P(Legacy, DisconnectAndUnloadWithSubscriptionsReturnPromptly) {
-    const int32_t handle = Connect(), other = Connect();
-    ASSERT_FALSE(Subscribe(handle, "ORDERS", "? <Msg>").raised);
-    ASSERT_FALSE(Subscribe(handle, "OTHER", "? <Msg>").raised);
-    ASSERT_FALSE(Subscribe(other, "ELSE", "? <Msg>").raised);
-    PumpUntil(0, 100);
-    auto start = Clock::now();
-    EXPECT_FALSE(host.Call("VN_DISCONNECT", {A::Int(handle)}).raised);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
-    EXPECT_EQ(host.Call("VN_LIST_SUBSCR").text,
-              "ORDERS\t\t? <Msg>\nOTHER\t\t? <Msg>\nELSE\t\t? <Msg>\n");
-    EXPECT_EQ(Subscribe(handle, "ORDERS", "? <Msg>").error, "The connection handle is wrong.");
-    Sql("insert into orders(item) values('after'); commit;");
-    PumpUntil(0);
-    EXPECT_TRUE(host.executed.empty());
-    start = Clock::now();
-    host.Unload();
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, Legacy, ::testing::Values(varnel_test::kLegacyServer));
