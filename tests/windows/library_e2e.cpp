@@ -24,8 +24,11 @@ namespace {
 
 using A = SimHost::Arg;
 
-#define CHECK_TEXT(actual, expected) \
-    ::wincheck::Check((actual) == (expected), std::string(#actual " is ") + (actual), __LINE__)
+// A check of a text that shows the text seen; `actual` is evaluated once.
+void CheckText(const std::string& actual, const std::string& expected, const char* what, int line) {
+    ::wincheck::Check(actual == expected, std::string(what) + " is " + actual, line);
+}
+#define CHECK_TEXT(actual, expected) CheckText((actual), (expected), #actual, __LINE__)
 
 uint32_t NowMs() {  // the monotonic clock: the tick count lags behind under Wine
     static const auto origin = std::chrono::steady_clock::now();
