@@ -22,10 +22,6 @@ namespace varnel_test {
 using Ids = std::vector<int32_t>;
 using Texts = std::vector<std::string>;
 
-inline const char kLoginMessage[] =
-    "Your user name and password are not defined. Ask your database administrator to set up a "
-    "Firebird login.\n";
-
 class RecordingSink : public IEventSink {
 public:
     void EventFired(int32_t, const AnsiString& name, int32_t count) override {

@@ -12,6 +12,7 @@
 
 #include "platform/module.h"
 #include "platform/window.h"
+#include "support/byte_transport.h"
 #include "support/test_server.h"
 
 namespace {
@@ -134,9 +135,7 @@ TEST_F(DllApi, MistakesGetAClearAnswer) {
         EXPECT_EQ(LastError(), error);
     };
     fails(Vn("VnConnect", "", "d", "u", "p", int32_t{0}), "Host name is empty.");
-    fails(Connect("wrong"),
-          "Your user name and password are not defined. Ask your database administrator to set "
-          "up a Firebird login.\n");
+    fails(Connect("wrong"), varnel_test::kLoginMessage);
     fails(Vn("VnConnectString", "server=s;database=d;uid=u;port=70000"),
           "Port must be 1 to 65535.");
     fails(Vn("VnTakeFiring", static_cast<int32_t*>(nullptr), name, int32_t{8}),

@@ -17,13 +17,10 @@
 #include <vector>
 
 #include "channel/database.h"
+#include "support/byte_transport.h"
 #include "support/test_server.h"
 
 namespace {
-
-const char kLogin[] =
-    "Your user name and password are not defined. Ask your database administrator to set up a "
-    "Firebird login.\n";
 
 struct Server {
     const char* prefix;
@@ -57,12 +54,13 @@ TEST_P(Login, EveryWayIn) {
     std::vector<Attempt> attempts = {
         {c.user, c.password, E, nullptr, first, "", s.plugin},
         {"sysdba", c.password, R, nullptr, first, "", s.plugin},
-        {c.user, "wrong", E, nullptr, "", kLogin, ""},
-        {"NOBODY", "x", E, nullptr, "", kLogin, ""},
+        {c.user, "wrong", E, nullptr, "", varnel_test::kLoginMessage, ""},
+        {"NOBODY", "x", E, nullptr, "", varnel_test::kLoginMessage, ""},
     };
     if (!c.mixedUser.empty()) {  // a quoted login keeps its case
         attempts.push_back({c.mixedUser, c.mixedPassword, E, nullptr, first, "", s.plugin});
-        attempts.push_back({"Mixed", c.mixedPassword, E, nullptr, "", kLogin, ""});
+        attempts.push_back(
+            {"Mixed", c.mixedPassword, E, nullptr, "", varnel_test::kLoginMessage, ""});
     }
     for (const char* cipher : s.ciphers) {
         attempts.push_back({c.user, c.password, E, nullptr, cipher, "", s.plugin});

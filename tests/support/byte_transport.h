@@ -20,13 +20,18 @@ namespace varnel_test {
 
 using Bytes = std::vector<uint8_t>;
 
+// The server's refusal of a login, in the user's words.
+inline const char kLoginMessage[] =
+    "Your user name and password are not defined. Ask your database administrator to set up a "
+    "Firebird login.\n";
+
 class ByteTransport : public IWireTransport {
 public:
     explicit ByteTransport(Bytes input = {}) : input(std::move(input)) {}
     int Send(const void* data, int length) override {
         const auto* bytes = static_cast<const uint8_t*>(data);
         sends.emplace_back(bytes, bytes + std::min(static_cast<size_t>(length), maxSendChunk));
-        return failSends ? -1 : static_cast<int>(sends.back().size());
+        return static_cast<int>(sends.back().size());
     }
     int Receive(void* target, int length) override {
         const size_t n = std::min({static_cast<size_t>(length), input.size() - position, maxChunk});
@@ -37,19 +42,11 @@ public:
         position += n;
         return static_cast<int>(n);
     }
-    Bytes SentBytes() const {
-        Bytes all;
-        for (const Bytes& piece : sends) {
-            all.insert(all.end(), piece.begin(), piece.end());
-        }
-        return all;
-    }
 
     Bytes input;
     size_t position = 0;
     size_t maxChunk = SIZE_MAX;      // bytes per receive at most
     int endResult = 0;               // a receive past the input: 0 (closed) or -1 (error)
-    bool failSends = false;          // every send fails with -1
     size_t maxSendChunk = SIZE_MAX;  // bytes taken per send at most
     std::vector<Bytes> sends;
 };
