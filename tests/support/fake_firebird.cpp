@@ -128,8 +128,8 @@ int FakeFirebird::WaitReadable(int fd, int timeoutMs) {
     for (int waited = 0; !stopping_; waited += 50) {
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, 50);
-        if (ready != 0) {
-            return ready > 0 ? 1 : errno == EINTR ? 0 : -1;
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return ready > 0 ? 1 : -1;
         }
         if (timeoutMs >= 0 && waited >= timeoutMs) {
             return 0;
