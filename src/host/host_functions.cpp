@@ -33,8 +33,10 @@ void VARNEL_CDECL VN_CONNECT(hostabi::ParamBlock* params) {
     for (int i = 0; i < 4; ++i) {
         args[i] = host::PrepareCharacterArgument(*hostabi::Arg(params, i));
     }
-    // A copy: the record is packed.
-    const int32_t port = params->count > 4 ? hostabi::Arg(params, 4)->intValue : kDefaultPort;
+    // A copy: the record is packed, and a conditional of two lvalues would bind the
+    // misaligned field to a reference.
+    const int32_t port =
+        params->count > 4 ? static_cast<int32_t>(hostabi::Arg(params, 4)->intValue) : kDefaultPort;
     ConnectAndReturn([&] { return ConnectCommand(args[0], args[1], args[2], args[3], port); });
 }
 
