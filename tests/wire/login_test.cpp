@@ -107,7 +107,7 @@ TEST(Login, TheServersAnswers) {
          E, kLoginMessage, 0, 4},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Hex(Bytes(c.replies.begin(), c.replies.begin() + 8)) + " " + c.error);
+        SCOPED_TRACE(Hex(c.replies).substr(0, 16) + " " + c.error);
         ByteTransport transport(c.replies);
         CWireStream stream(&transport);
         CLogin login(stream, LoginSettings{"sysdba", "masterkey", LoginOptions(c.policy)});

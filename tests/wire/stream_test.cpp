@@ -213,7 +213,7 @@ TEST(ReadStatusVector, ItemsTheirTextAndBounds) {
          "The server sent a status vector of more than 256 arguments."},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Hex(Bytes(c.input.begin(), c.input.begin() + 12)));
+        SCOPED_TRACE(Hex(c.input).substr(0, 24));
         ByteTransport transport(c.input);
         CWireStream stream(&transport);
         const CStatus status = ReadStatusVector(stream);
