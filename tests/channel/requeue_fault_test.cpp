@@ -21,14 +21,14 @@ TEST(PeerFailures, TheReplyToARequeue) {
         ASSERT_TRUE(db->ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "key"));
         ASSERT_TRUE(db->SubscribeEvent("A"));
         ASSERT_TRUE(fake.SendAuxiliary(EventPacket(1, EventBlock({{"A", 1}}))));
-        ASSERT_TRUE(fake.WaitForRequests(op_que_events, 2, kWaitMs));
+        ASSERT_TRUE(fake.WaitForRequests(op_que_events, 2));
         fake.FaultAtReply(1, fault);
         ASSERT_TRUE(fake.SendAuxiliary(EventPacket(1, EventBlock({{"A", 3}}))));
         ASSERT_TRUE(sink.WaitFor(2));
-        const std::vector<Firing> firings = sink.Firings();
-        EXPECT_EQ(firings[0], (Firing{"A", 2}));
-        EXPECT_EQ(firings[1].name.rfind("lost 7: The connection to the server was lost: ", 0), 0u)
-            << firings[1].name;
+        const Texts firings = sink.Firings();
+        EXPECT_EQ(firings[0], "A 2");
+        EXPECT_EQ(firings[1].rfind("lost 7: The connection to the server was lost: ", 0), 0u)
+            << firings[1];
         EXPECT_TRUE(db->Disconnect());
         std::unique_ptr<CDatabase> next = CDatabase::Create();
         EXPECT_TRUE(next->ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "key"));

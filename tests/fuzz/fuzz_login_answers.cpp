@@ -20,9 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AnsiString unknown;
     FUZZ_CHECK(ParseAuthPlugins(kPlugins[(data[1] >> 2) & 3], &settings.options.plugins, &unknown));
 
-    varnel_test::ByteTransport transport(varnel_test::Bytes(data + 2, data + size));
-    transport.maxChunk = varnel_fuzz::PieceSize(data[0]);
-    transport.endResult = (data[0] & 0x80) != 0 ? -1 : 0;
+    varnel_test::ByteTransport transport = varnel_fuzz::Transport(data, size, true);
+    transport.position = 1;  // the byte of the policy and the plugins
     CWireStream stream(&transport);
     CLogin login(stream, settings);
     if (!login.Connect("db")) {

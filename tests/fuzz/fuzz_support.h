@@ -1,7 +1,6 @@
 #pragma once
 // What the fuzz targets share: a check that stops the run when an invariant does not
-// hold (libFuzzer then keeps the input as a crash file), and the delivery of the
-// fuzzer's bytes to a stream as a server's, in pieces and all at once.
+// hold (libFuzzer keeps the input), and the fuzzer's bytes as a server's to a stream.
 
 #include <cstddef>
 #include <cstdint>
@@ -23,8 +22,7 @@ namespace varnel_fuzz {
 
 // Adds a decoded value to a summary of what a target read.
 inline void Note(std::string& summary, long long value) {
-    summary += std::to_string(value);
-    summary += ',';
+    summary += std::to_string(value) + ',';
 }
 inline void Note(std::string& summary, const AnsiString& text) {
     Note(summary, static_cast<long long>(text.Length()));
@@ -37,17 +35,23 @@ std::string Summary(const Values&... values) {
     return summary;
 }
 
-// The largest piece that one receive delivers, from a byte of the input: 1 to 63
-// bytes, or no limit for 0.
+// The largest piece one receive delivers, from a byte: 1 to 63, or no limit for 0.
 inline size_t PieceSize(uint8_t byte) {
-    return (byte & 63) != 0 ? byte & 63u : static_cast<size_t>(-1);
+    return (byte & 63) != 0 ? byte & 63u : SIZE_MAX;
 }
 
-// Feeds data[1..] to a stream as the server's bytes and calls read(stream), which
-// returns a summary of what it decoded, twice: in pieces of PieceSize(data[0]) and
-// all at once; data[0]'s top bit makes the input end in a failed receive instead of
-// a close. Both deliveries must decode the same and leave the same bytes unread; a
-// stream that did not break stands on a word boundary, one that broke says why.
+// A transport with the fuzzer's bytes after the first, which sets the pieces and,
+// with its top bit, makes the input end in a failed receive instead of a close.
+inline varnel_test::ByteTransport Transport(const uint8_t* data, size_t size, bool inPieces) {
+    varnel_test::ByteTransport transport(varnel_test::Bytes(data + 1, data + size));
+    transport.maxChunk = inPieces ? PieceSize(data[0]) : SIZE_MAX;
+    transport.endResult = (data[0] & 0x80) != 0 ? -1 : 0;
+    return transport;
+}
+
+// Calls read(stream), which summarizes what it decoded, in pieces and all at once:
+// both must decode the same and leave the same bytes unread; a stream that did not
+// break stands on a word boundary, one that broke says why.
 template <typename Read>
 void ReadBothWays(const uint8_t* data, size_t size, Read read) {
     if (size == 0) {
@@ -55,9 +59,7 @@ void ReadBothWays(const uint8_t* data, size_t size, Read read) {
     }
     std::string summaries[2];
     for (int pass = 0; pass < 2; ++pass) {
-        varnel_test::ByteTransport transport(varnel_test::Bytes(data + 1, data + size));
-        transport.maxChunk = pass == 0 ? PieceSize(data[0]) : static_cast<size_t>(-1);
-        transport.endResult = (data[0] & 0x80) != 0 ? -1 : 0;
+        varnel_test::ByteTransport transport = Transport(data, size, pass == 0);
         CWireStream stream(&transport);
         std::string& summary = summaries[pass];
         summary = read(stream);

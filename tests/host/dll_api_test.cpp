@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <map>
 #include <string>
@@ -13,34 +12,13 @@
 
 #include "platform/module.h"
 #include "platform/window.h"
+#include "support/byte_transport.h"
 #include "support/test_server.h"
 
 namespace {
 
 constexpr uint32_t kMessage = platform::kWmUser + 77;
-
-struct Dll {
-    int32_t (*connect)(const char*, const char*, const char*, const char*, int32_t);
-    int32_t (*connectString)(const char*);
-    int32_t (*subscribe)(int32_t, const char*);
-    int32_t (*unsubscribe)(int32_t, const char*);
-    int32_t (*disconnect)(int32_t);
-    int32_t (*list)(char*, int32_t);
-    int32_t (*lastError)(char*, int32_t);
-    int32_t (*setNotify)(intptr_t, uint32_t);
-    int32_t (*takeFiring)(int32_t*, char*, int32_t);
-    int32_t (*takeLoss)(int32_t*, char*, int32_t);
-    int32_t (*unload)();
-};
-
-template <class F>
-void Find(platform::ModuleHandle module, const char* name, F* function) {
-    *function = reinterpret_cast<F>(platform::FindModuleSymbol(module, name));
-    ASSERT_NE(*function, nullptr) << name;
-}
-
-// The messages posted to the program's window.
-std::map<uintptr_t, int> g_posted;
+std::map<uintptr_t, int> g_posted;  // the program's messages per connection
 
 intptr_t VARNEL_STDCALL Record(platform::WindowHandle, uint32_t message, uintptr_t wParam,
                                intptr_t) {
@@ -56,133 +34,127 @@ protected:
         VARNEL_NEED_TEST_SERVER(server, varnel_test::kFirebird3Default);
         module = platform::LoadModule(VARNEL_DECLARE_LIBRARY_PATH);
         ASSERT_NE(module, nullptr) << platform::ModuleError();
-        Find(module, "VnConnect", &dll.connect);
-        Find(module, "VnConnectString", &dll.connectString);
-        Find(module, "VnSubscribe", &dll.subscribe);
-        Find(module, "VnUnsubscribe", &dll.unsubscribe);
-        Find(module, "VnDisconnect", &dll.disconnect);
-        Find(module, "VnListSubscriptions", &dll.list);
-        Find(module, "VnLastError", &dll.lastError);
-        Find(module, "VnSetNotify", &dll.setNotify);
-        Find(module, "VnTakeFiring", &dll.takeFiring);
-        Find(module, "VnTakeLoss", &dll.takeLoss);
-        Find(module, "VnUnload", &dll.unload);
         window = platform::CreateHostWindow(&Record);
         g_posted.clear();
     }
     void TearDown() override {
         if (module != nullptr) {
-            EXPECT_EQ(dll.unload(), 1);
+            EXPECT_EQ(Vn("VnUnload"), 1);
             platform::UnloadModule(module);
         }
         platform::DestroyHostWindow(window);
     }
+    // Calls a function of the library by its name, with arguments of its types.
+    template <class... Args>
+    int32_t Vn(const char* name, Args... args) {
+        const auto function =
+            reinterpret_cast<int32_t (*)(Args...)>(platform::FindModuleSymbol(module, name));
+        EXPECT_NE(function, nullptr) << name;
+        return function != nullptr ? function(args...) : -99;
+    }
     std::string LastError() {
         char text[512];
-        dll.lastError(text, sizeof text);
+        Vn("VnLastError", text, int32_t{512});
         return text;
     }
-    int32_t Connect() {
-        return dll.connect(server.host.c_str(), server.database.c_str(), server.user.c_str(),
-                           server.password.c_str(), static_cast<int32_t>(server.port));
+    int32_t Connect(const char* password) {
+        return Vn("VnConnect", server.host.c_str(), server.database.c_str(), server.user.c_str(),
+                  password, static_cast<int32_t>(server.port));
     }
     void Fire(const std::string& name, int times) {
         ASSERT_EQ(varnel_test::RunIsql(server, "execute procedure post_events('" + name + "', " +
                                                    std::to_string(times) + "); commit;"),
                   0);
     }
-    // Takes every waiting firing: connection and name -> sum of the counts.
-    std::map<std::string, int> TakeAll() {
-        std::map<std::string, int> sums;
+    // Takes what waits into sums ("handle name" -> the counts added up), pumping the
+    // window until they are as expected or five seconds passed.
+    void TakeUntil(std::map<std::string, int>& sums, const std::map<std::string, int>& expected) {
         int32_t handle = 0;
         char name[65];
-        for (int32_t count; (count = dll.takeFiring(&handle, name, sizeof name)) > 0;) {
-            sums[std::to_string(handle) + " " + name] += count;
+        for (int i = 0; i < 100 && (i == 0 || sums != expected); ++i) {
+            platform::PumpMessages(window, 50);
+            for (int32_t count; (count = Vn("VnTakeFiring", &handle, name, int32_t{65})) > 0;) {
+                sums[std::to_string(handle) + " " + name] += count;
+            }
         }
-        return sums;
     }
 
     varnel_test::TestServerConfig server;
     platform::ModuleHandle module = nullptr;
     platform::WindowHandle window = nullptr;
-    Dll dll{};
 };
 
 TEST_F(DllApi, EventsReachTheProgramThroughItsWindowMessage) {
-    ASSERT_EQ(dll.setNotify(reinterpret_cast<intptr_t>(window), kMessage), 1);
-    const int32_t first = Connect();
-    ASSERT_EQ(first, 1) << LastError();
+    ASSERT_EQ(Vn("VnSetNotify", reinterpret_cast<intptr_t>(window), kMessage), 1);
+    ASSERT_EQ(Connect(server.password.c_str()), 1) << LastError();
     const std::string text = "server=" + server.host + ";port=" + std::to_string(server.port) +
                              ";database=" + server.database + ";user=" + server.user +
                              ";password=" + server.password;
-    const int32_t second = dll.connectString(text.c_str());
-    ASSERT_EQ(second, 2) << LastError();
-    for (int32_t handle : {first, second}) {
-        ASSERT_EQ(dll.subscribe(handle, "DLL_A"), 1) << LastError();
+    ASSERT_EQ(Vn("VnConnectString", text.c_str()), 2) << LastError();
+    const std::pair<int32_t, const char*> subscriptions[] = {
+        {1, "DECL_A"}, {2, "DECL_A"}, {1, "DECL_B"}};
+    for (const auto& s : subscriptions) {
+        ASSERT_EQ(Vn("VnSubscribe", s.first, s.second), 1) << LastError();
     }
-    ASSERT_EQ(dll.subscribe(first, "DLL_B"), 1);
+    std::map<std::string, int> sums;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the baseline reports
-    EXPECT_TRUE(TakeAll().empty());
-
+    TakeUntil(sums, {});
+    EXPECT_TRUE(sums.empty());
     // One firing: a message per connection; each handler takes what waits.
-    Fire("DLL_A", 1);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (g_posted.size() < 2 && std::chrono::steady_clock::now() < end) {
+    Fire("DECL_A", 1);
+    for (int i = 0; i < 100 && g_posted.size() < 2; ++i) {
         platform::PumpMessages(window, 50);
     }
+    TakeUntil(sums, {{"1 DECL_A", 1}, {"2 DECL_A", 1}});
     EXPECT_EQ(g_posted, (std::map<uintptr_t, int>{{1, 1}, {2, 1}}));
-    EXPECT_EQ(TakeAll(), (std::map<std::string, int>{{"1 DLL_A", 1}, {"2 DLL_A", 1}}));
-
-    // A busy window: nothing is taken while three transactions fire; the sums are exact.
-    Fire("DLL_A", 2);
-    Fire("DLL_B", 1);
-    Fire("DLL_A", 3);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(TakeAll(),
-              (std::map<std::string, int>{{"1 DLL_A", 5}, {"1 DLL_B", 1}, {"2 DLL_A", 5}}));
+    EXPECT_EQ(sums, (std::map<std::string, int>{{"1 DECL_A", 1}, {"2 DECL_A", 1}}));
+    // Three transactions while nothing is taken: the sums are exact.
+    Fire("DECL_A", 2);
+    Fire("DECL_B", 1);
+    Fire("DECL_A", 3);
+    sums.clear();
+    TakeUntil(sums, {{"1 DECL_A", 5}, {"1 DECL_B", 1}, {"2 DECL_A", 5}});
+    EXPECT_EQ(sums,
+              (std::map<std::string, int>{{"1 DECL_A", 5}, {"1 DECL_B", 1}, {"2 DECL_A", 5}}));
     char listing[64];
-    EXPECT_EQ(dll.list(listing, sizeof listing), 13);
-    EXPECT_STREQ(listing, "DLL_A\nDLL_B\n");
-    EXPECT_EQ(dll.unsubscribe(first, "DLL_A"), 1);
-    EXPECT_EQ(dll.disconnect(second), 1);
-    EXPECT_EQ(dll.disconnect(first), 1);
+    EXPECT_EQ(Vn("VnListSubscriptions", listing, int32_t{64}), 15);
+    EXPECT_STREQ(listing, "DECL_A\nDECL_B\n");
+    EXPECT_EQ(Vn("VnUnsubscribe", int32_t{1}, "DECL_A"), 1);
+    EXPECT_EQ(Vn("VnDisconnect", int32_t{2}), 1);
+    EXPECT_EQ(Vn("VnDisconnect", int32_t{1}), 1);
 }
 
+// The same checks and texts as the host functions; null pointers; a buffer too small
+// is cut and terminated and the size needed returned; a success clears the last error;
+// another thread is refused.
 TEST_F(DllApi, MistakesGetAClearAnswer) {
-    // The same checks and texts as the host functions.
-    EXPECT_EQ(dll.connect("", "d", "u", "p", 0), -1);
-    EXPECT_EQ(LastError(), "Host name is empty.");
-    EXPECT_EQ(dll.connect(server.host.c_str(), server.database.c_str(), server.user.c_str(),
-                          "wrong", static_cast<int32_t>(server.port)),
-              -1);
-    EXPECT_EQ(LastError(),
-              "Your user name and password are not defined. Ask your database administrator to "
-              "set up a Firebird login.\n");
-    EXPECT_EQ(dll.subscribe(7, "E"), -1);
-    EXPECT_EQ(LastError(), "The connection handle is wrong.");
-    EXPECT_EQ(dll.connectString("server=s;database=d;uid=u;port=70000"), -1);
-    EXPECT_EQ(LastError(), "Port must be 1 to 65535.");
-    // Null pointers.
     int32_t handle = 0;
     char name[8];
-    EXPECT_EQ(dll.takeFiring(nullptr, name, sizeof name), -1);
-    EXPECT_EQ(LastError(), "A null pointer was passed for the handle.");
-    EXPECT_EQ(dll.takeFiring(&handle, nullptr, 8), -1);
-    EXPECT_EQ(dll.list(nullptr, 10), -1);
-    EXPECT_EQ(dll.lastError(nullptr, 10), -1);
-    // A buffer too small: cut, terminated, and the size needed.
-    EXPECT_EQ(dll.subscribe(1, "E"), -1);
+    const auto fails = [&](int32_t result, const std::string& error) {
+        EXPECT_EQ(result, -1) << error;
+        EXPECT_EQ(LastError(), error);
+    };
+    fails(Vn("VnConnect", "", "d", "u", "p", int32_t{0}), "Host name is empty.");
+    fails(Connect("wrong"), varnel_test::kLoginMessage);
+    fails(Vn("VnConnectString", "server=s;database=d;uid=u;port=70000"),
+          "Port must be 1 to 65535.");
+    fails(Vn("VnTakeFiring", static_cast<int32_t*>(nullptr), name, int32_t{8}),
+          "A null pointer was passed for the handle.");
+    fails(Vn("VnTakeLoss", &handle, static_cast<char*>(nullptr), int32_t{8}),
+          "A null pointer was passed for the reason.");
+    fails(Vn("VnListSubscriptions", static_cast<char*>(nullptr), int32_t{10}),
+          "A null pointer was passed for the buffer.");
+    fails(Vn("VnSubscribe", int32_t{1}, "E"), "The connection handle is wrong.");
+    EXPECT_EQ(Vn("VnLastError", static_cast<char*>(nullptr), int32_t{10}), -1);
     char small[8];
-    EXPECT_EQ(dll.lastError(small, sizeof small), 32);
+    EXPECT_EQ(Vn("VnLastError", small, int32_t{8}), 32);
     EXPECT_STREQ(small, "The con");
-    EXPECT_EQ(dll.lastError(small, 0), 32);
-    // A success clears the last error; nothing waits.
-    EXPECT_EQ(dll.takeFiring(&handle, name, sizeof name), 0);
+    EXPECT_EQ(Vn("VnLastError", small, int32_t{0}), 32);
+    EXPECT_EQ(Vn("VnTakeFiring", &handle, name, int32_t{8}), 0);
     EXPECT_EQ(LastError(), "");
-    EXPECT_EQ(dll.takeLoss(&handle, name, sizeof name), 0);
-    // Another thread is refused.
-    EXPECT_EQ(std::async(std::launch::async, [&] { return dll.disconnect(1); }).get(), -1);
-    EXPECT_EQ(LastError(), "Varnel.dll may only be called on the thread that loaded it.");
+    EXPECT_EQ(Vn("VnTakeLoss", &handle, name, int32_t{8}), 0);
+    fails(std::async(std::launch::async, [&] { return Vn("VnDisconnect", int32_t{1}); }).get(),
+          "Varnel.dll may only be called on the thread that loaded it.");
 }
 
 }  // namespace

@@ -11,86 +11,70 @@
 
 namespace {
 
+// Firings that wait merge per connection and name, saturating; a loss is its own
+// delivery; each is taken once; a later firing takes the lowest free slot.
 TEST(EventRing, FiringsThatWaitAreMergedPerConnectionAndName) {
     EventRing ring;
-    int32_t a = -1, b = -1, c = -1, lost = -1, again = -1;
+    int32_t a = -1, b = -1, c = -1, lost = -1, again = -1, unused = -1;
     EXPECT_TRUE(ring.Put(1, "ORDERS", 2, &a));
-    int32_t unused = -1;
-    EXPECT_FALSE(ring.Put(1, "ORDERS", 3, &unused));  // joins the delivery that waits
-    EXPECT_TRUE(ring.Put(2, "ORDERS", 1, &b));        // another connection
-    EXPECT_TRUE(ring.Put(1, "orders", 1, &c));        // another name
+    EXPECT_FALSE(ring.Put(1, "ORDERS", 3, &unused));
+    EXPECT_TRUE(ring.Put(2, "ORDERS", 1, &b));
+    EXPECT_TRUE(ring.Put(1, "orders", 1, &c));
     EXPECT_TRUE(ring.PutLoss(1, "gone", &lost));
-    EXPECT_FALSE(ring.Put(1, "ORDERS", INT32_MAX, &unused));  // saturates
+    EXPECT_FALSE(ring.Put(1, "ORDERS", INT32_MAX, &unused));
     EXPECT_EQ((std::vector<int32_t>{a, b, c, lost}), (std::vector<int32_t>{0, 1, 2, 3}));
-    EventSlot delivery;
-    ASSERT_TRUE(ring.Take(a, &delivery));
-    EXPECT_EQ(delivery.connection, 1);
-    EXPECT_EQ(delivery.eventName.Bytes(), "ORDERS");
-    EXPECT_EQ(delivery.count, INT32_MAX);
-    EXPECT_FALSE(ring.Take(a, &delivery));  // a message takes its delivery once
-    ASSERT_TRUE(ring.Take(lost, &delivery));
-    EXPECT_TRUE(delivery.lost);
-    EXPECT_EQ(delivery.reason.Bytes(), "gone");
-    EXPECT_FALSE(ring.Take(4, &delivery));
-    EXPECT_FALSE(ring.Take(-1, &delivery));
-    // A firing after its delivery was taken is a new delivery, in the lowest free slot.
+    EventSlot d;
+    ASSERT_TRUE(ring.Take(a, &d));
+    EXPECT_TRUE(d.connection == 1 && d.eventName.Bytes() == "ORDERS" && d.count == INT32_MAX);
+    EXPECT_FALSE(ring.Take(a, &d));
+    ASSERT_TRUE(ring.Take(lost, &d));
+    EXPECT_TRUE(d.lost && d.reason.Bytes() == "gone");
+    EXPECT_FALSE(ring.Take(4, &d) || ring.Take(-1, &d));
     EXPECT_TRUE(ring.Put(1, "ORDERS", 4, &again));
     EXPECT_EQ(again, 0);
     EXPECT_EQ(ring.Pending(), 3u);
 }
 
-// Listeners put while the main thread is busy, and takes as it pumps: every name's
+// Listeners put while the main thread is busy and takes now and then: every name's
 // delivered sum is what was put, and no message is left without a delivery.
 TEST(EventRing, ABusyMainThreadLosesNothing) {
     EventRing ring;
-    constexpr int kThreads = 4;
-    constexpr int kPuts = 5000;
-    std::vector<std::vector<int32_t>> messages(kThreads);
+    constexpr int kThreads = 4, kPuts = 5000;
+    std::vector<size_t> messages(kThreads);
     std::vector<std::thread> listeners;
+    std::map<std::string, int64_t> put, delivered;
     for (int t = 0; t < kThreads; ++t) {
         listeners.emplace_back([&, t] {
             for (int i = 0; i < kPuts; ++i) {
                 int32_t slot;
-                if (ring.Put(t % 2, AnsiString("E" + std::to_string(i % 3)), 1 + i % 4, &slot)) {
-                    messages[t].push_back(slot);
-                }
+                messages[t] +=
+                    ring.Put(t % 2, AnsiString("E" + std::to_string(i % 3)), 1 + i % 4, &slot);
             }
         });
+        for (int i = 0; i < kPuts; ++i) {
+            put[std::to_string(t % 2) + "E" + std::to_string(i % 3)] += 1 + i % 4;
+        }
     }
-    std::map<std::string, int64_t> delivered;
     size_t taken = 0;
-    for (int round = 0; round < 50; ++round) {  // the main thread pumps now and then
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto takeAll = [&] {
         for (int32_t slot = 0; slot < 16; ++slot) {
-            EventSlot delivery;
-            if (ring.Take(slot, &delivery)) {
-                delivered[std::to_string(delivery.connection) + delivery.eventName.Bytes()] +=
-                    delivery.count;
+            EventSlot d;
+            if (ring.Take(slot, &d)) {
+                delivered[std::to_string(d.connection) + d.eventName.Bytes()] += d.count;
                 ++taken;
             }
         }
+    };
+    for (int round = 0; round < 50; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        takeAll();
     }
     for (std::thread& listener : listeners) {
         listener.join();
     }
-    for (int32_t slot = 0; slot < 16; ++slot) {
-        EventSlot delivery;
-        if (ring.Take(slot, &delivery)) {
-            delivered[std::to_string(delivery.connection) + delivery.eventName.Bytes()] +=
-                delivery.count;
-            ++taken;
-        }
-    }
-    std::map<std::string, int64_t> put;
-    size_t posted = 0;
-    for (int t = 0; t < kThreads; ++t) {
-        for (int i = 0; i < kPuts; ++i) {
-            put[std::to_string(t % 2) + "E" + std::to_string(i % 3)] += 1 + i % 4;
-        }
-        posted += messages[t].size();
-    }
+    takeAll();
     EXPECT_EQ(delivered, put);
-    EXPECT_EQ(taken, posted);
+    EXPECT_EQ(taken, messages[0] + messages[1] + messages[2] + messages[3]);
     EXPECT_EQ(ring.Pending(), 0u);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Tests that drive the library linked into the test program, with its worker thread
-// replaced by one that records every request and answers with a scripted reply.
+// The library linked into the test program and loaded by a simulated host, with its
+// worker thread replaced by one that records every request and answers as scripted.
 
 #include <gtest/gtest.h>
 
@@ -54,7 +54,6 @@ private:
     std::string replyText_;
 };
 
-// A simulated host with the linked-in library loaded and a recording worker.
 class LinkedHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -68,6 +67,9 @@ protected:
         SetWorkerProcForTesting(nullptr);
     }
     std::vector<RequestBlock> Sent() { return RecordingWorker::Instance().Requests(); }
+    void Reply(int32_t handle, std::string text = "") {
+        RecordingWorker::Instance().Reset(handle, std::move(text));
+    }
 
     SimHost host;
 };

@@ -1,11 +1,9 @@
 #pragma once
-// Byte-vector transport for CWireStream: the stream reads from a prepared input and
-// every send is recorded as one piece, so tests see what left in which send. And the
-// XDR items of test input.
+// Bytes for the tests: a transport for CWireStream that reads a prepared input and
+// records every send as one piece, the XDR items of test input, and hex text.
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <ostream>
@@ -14,7 +12,6 @@
 
 #include "wire/wire_stream.h"
 
-// Lets test failures show AnsiString values as text.
 inline void PrintTo(const AnsiString& text, std::ostream* out) {
     *out << '"' << text.Bytes() << '"';
 }
@@ -23,13 +20,15 @@ namespace varnel_test {
 
 using Bytes = std::vector<uint8_t>;
 
+// The server's refusal of a login, in the user's words.
+inline const char kLoginMessage[] =
+    "Your user name and password are not defined. Ask your database administrator to set up a "
+    "Firebird login.\n";
+
 class ByteTransport : public IWireTransport {
 public:
     explicit ByteTransport(Bytes input = {}) : input(std::move(input)) {}
     int Send(const void* data, int length) override {
-        if (failSends) {
-            return -1;
-        }
         const auto* bytes = static_cast<const uint8_t*>(data);
         sends.emplace_back(bytes, bytes + std::min(static_cast<size_t>(length), maxSendChunk));
         return static_cast<int>(sends.back().size());
@@ -43,20 +42,12 @@ public:
         position += n;
         return static_cast<int>(n);
     }
-    Bytes SentBytes() const {  // every send, in order, as one vector
-        Bytes all;
-        for (const Bytes& piece : sends) {
-            all.insert(all.end(), piece.begin(), piece.end());
-        }
-        return all;
-    }
 
     Bytes input;
     size_t position = 0;
-    size_t maxChunk = SIZE_MAX;      // at most this many bytes per receive
+    size_t maxChunk = SIZE_MAX;      // bytes per receive at most
     int endResult = 0;               // a receive past the input: 0 (closed) or -1 (error)
-    bool failSends = false;          // every send fails with -1
-    size_t maxSendChunk = SIZE_MAX;  // at most this many bytes taken per send
+    size_t maxSendChunk = SIZE_MAX;  // bytes taken per send at most
     std::vector<Bytes> sends;
 };
 
@@ -72,33 +63,41 @@ inline Bytes FromText(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-// XDR words, most significant byte first.
-inline Bytes Words(std::initializer_list<uint32_t> words) {
+inline Bytes Words(std::initializer_list<uint32_t> words) {  // XDR: high byte first
     Bytes bytes;
     for (uint32_t word : words) {
-        for (int shift = 24; shift >= 0; shift -= 8) {
-            bytes.push_back(static_cast<uint8_t>(word >> shift));
-        }
+        bytes.insert(bytes.end(),
+                     {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
+                      static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)});
     }
     return bytes;
 }
 
-// An XDR opaque: length word, bytes, zero padding.
-inline Bytes Opaque(const std::string& text) {
+inline Bytes Opaque(const std::string& text) {  // length, bytes, zero padding
     Bytes bytes = Join({Words({static_cast<uint32_t>(text.size())}), FromText(text)});
     bytes.resize((bytes.size() + 3) / 4 * 4, 0);
     return bytes;
 }
 
-// "00 00 00 13" style, for failure messages.
-inline std::string Hex(const Bytes& bytes) {
+inline std::string ToHex(const uint8_t* data, size_t length) {  // lower case
     std::string text;
-    char piece[4];
-    for (uint8_t byte : bytes) {
-        std::snprintf(piece, sizeof piece, text.empty() ? "%02X" : " %02X", byte);
-        text += piece;
+    for (size_t i = 0; i < length; ++i) {
+        text += "0123456789abcdef"[data[i] >> 4];
+        text += "0123456789abcdef"[data[i] & 15];
     }
     return text;
+}
+
+inline std::string Hex(const Bytes& bytes) {
+    return ToHex(bytes.data(), bytes.size());
+}
+
+inline Bytes FromHex(const std::string& text) {
+    Bytes bytes;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
 }
 
 }  // namespace varnel_test

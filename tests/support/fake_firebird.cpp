@@ -7,39 +7,31 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 
-#include "support/fake_server.h"
 #include "wire/protocol.h"
 
 namespace varnel_test {
 namespace {
 
-// The longest counted item and the most protocols of an op_connect the fake takes;
-// more is a protocol error that ends the connection.
-constexpr uint32_t kMaxOpaque = 1u << 20;
-constexpr uint32_t kMaxProtocols = 16;
-// Granularity of the thread's waits, so that destruction never waits longer.
-constexpr int kSliceMs = 50;
+// The items after the operation: i an int, o an opaque, p the protocols of op_connect
+// (five ints each, as many as the int before says).
+const std::map<int32_t, const char*> kShapes = {{op_connect, "iiioiop"},
+                                                {op_attach, "ioo"},
+                                                {op_info_database, "iioi"},
+                                                {op_connect_request, "iii"},
+                                                {op_que_events, "ioiii"},
+                                                {op_cancel_events, "ii"},
+                                                {op_detach, "i"}};
 
 void SendAll(int fd, const Bytes& bytes) {
     for (size_t done = 0; done < bytes.size();) {
-        ssize_t sent = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (sent <= 0 && !(sent < 0 && errno == EINTR)) {
+        const ssize_t sent = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (sent <= 0 && errno != EINTR) {
             return;
         }
         done += sent > 0 ? static_cast<size_t>(sent) : 0;
     }
-}
-
-void Append(Bytes& to, const Bytes& bytes) {
-    to.insert(to.end(), bytes.begin(), bytes.end());
-}
-
-uint32_t ReadBigEndian(const Bytes& bytes) {
-    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16) |
-           (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
 }
 
 }  // namespace
@@ -57,53 +49,15 @@ FakeFirebird::~FakeFirebird() {
     stopping_ = true;
     thread_.join();
     ::close(listener_);
-    for (int fd : auxiliary_) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+    for (int fd : aux_) {
+        ::close(fd);
     }
 }
 
-void FakeFirebird::FailNext(int32_t operation, const Bytes& status) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    failures_[operation].push_back(status);
-}
-
-void FakeFirebird::SetConnectRequestReply(const ConnectRequestReply& reply) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    connectReply_ = reply;
-}
-
-void FakeFirebird::SetInfoReply(const Bytes& data) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    infoReply_ = data;
-}
-
-void FakeFirebird::SetDatabaseHandle(int32_t handle) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    databaseHandle_ = handle;
-}
-
-void FakeFirebird::FaultAtReply(int nth, Fault fault) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    faultAt_ = replies_ + nth;
-    fault_ = fault;
-}
-
-int FakeFirebird::Replies() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return replies_;
-}
-
-std::vector<FirebirdRequest> FakeFirebird::Requests() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return requests_;
-}
-
-std::vector<FirebirdRequest> FakeFirebird::RequestsOf(int32_t operation) {
+std::vector<FirebirdRequest> FakeFirebird::Requests(int32_t op) {
     std::vector<FirebirdRequest> found;
-    for (const FirebirdRequest& request : Requests()) {
-        if (request.operation == operation) {
+    for (const FirebirdRequest& request : Locked([&] { return requests_; })) {
+        if (op == 0 || request.operation == op) {
             found.push_back(request);
         }
     }
@@ -118,104 +72,66 @@ std::vector<int32_t> FakeFirebird::Operations() {
     return operations;
 }
 
-bool FakeFirebird::WaitForRequests(int32_t operation, size_t n, int timeoutMs) {
-    return WaitFor(timeoutMs, [&] {
+bool FakeFirebird::WaitForRequests(int32_t op, size_t n) {
+    return WaitFor([&] {
         size_t count = 0;
         for (const FirebirdRequest& request : requests_) {
-            count += request.operation == operation ? 1 : 0;
+            count += request.operation == op ? 1 : 0;
         }
         return count >= n;
     });
 }
 
-int FakeFirebird::MainConnections() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return mainConnections_;
-}
-
-bool FakeFirebird::WaitMainClosed(int n, int timeoutMs) {
-    return WaitFor(timeoutMs, [&] { return mainClosed_ >= n; });
-}
-
-size_t FakeFirebird::StrayBytes() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return strayBytes_;
-}
-
 void FakeFirebird::DropConnections() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
+    Locked([&] {
         if (main_ >= 0) {
             ::shutdown(main_, SHUT_RDWR);
         }
-    }
+    });
     CloseAuxiliary();
 }
 
-int FakeFirebird::AuxiliaryConnections() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return static_cast<int>(auxiliary_.size());
-}
-
-bool FakeFirebird::WaitAuxiliaryConnected(int n, int timeoutMs) {
-    return WaitFor(timeoutMs, [&] { return static_cast<int>(auxiliary_.size()) >= n; });
-}
-
 bool FakeFirebird::SendAuxiliary(const Bytes& bytes) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (auxiliary_.empty() || auxiliary_.back() < 0) {
-        return false;
-    }
-    SendAll(auxiliary_.back(), bytes);
-    return true;
+    return Locked([&] {
+        const bool open = !aux_.empty() && aux_.back() >= 0;
+        if (open) {
+            SendAll(aux_.back(), bytes);
+        }
+        return open;
+    });
 }
 
 void FakeFirebird::CloseAuxiliary() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (!auxiliary_.empty() && auxiliary_.back() >= 0) {
-        ::close(auxiliary_.back());
-        auxiliary_.back() = -1;
-    }
+    Locked([&] {
+        if (!aux_.empty() && aux_.back() >= 0) {
+            ::close(aux_.back());
+            aux_.back() = -1;
+        }
+    });
 }
 
-bool FakeFirebird::WaitAuxiliaryClosedByClient(int timeoutMs) {
-    int fd;
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (auxiliary_.empty() || auxiliary_.back() < 0) {
-            return false;
-        }
-        fd = auxiliary_.back();
-    }
-    // The fake's thread only appends to the list and CloseAuxiliary runs on this
-    // thread, so fd stays open during the wait. The client sends nothing on this
-    // connection; whatever it sends is ignored.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
+bool FakeFirebird::WaitAuxiliaryClosedByClient() {
+    // Only this thread closes auxiliary connections: fd stays open meanwhile.
+    const int fd = Locked([&] { return aux_.empty() ? -1 : aux_.back(); });
+    uint8_t buffer[256];
+    for (int slices = 0; fd >= 0 && slices < kWaitMs / 50; ++slices) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, kSliceMs) > 0) {
-            uint8_t buffer[256];
-            if (::recv(fd, buffer, sizeof buffer, 0) <= 0) {
-                return true;
-            }
+        if (::poll(&p, 1, 50) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0) {
+            return true;
         }
     }
     return false;
 }
 
 int FakeFirebird::WaitReadable(int fd, int timeoutMs) {
-    // 1 when readable, 0 at the time-out (none when negative), -1 when the fake stops.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!stopping_) {
+    // In slices, so that destruction never waits long.
+    for (int waited = 0; !stopping_; waited += 50) {
         pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, kSliceMs);
-        if (ready > 0) {
-            return 1;
+        const int ready = ::poll(&p, 1, 50);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) {
+            return ready > 0 ? 1 : -1;
         }
-        if (ready < 0 && errno != EINTR) {
-            return -1;
-        }
-        if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= end) {
+        if (timeoutMs >= 0 && waited >= timeoutMs) {
             return 0;
         }
     }
@@ -223,95 +139,84 @@ int FakeFirebird::WaitReadable(int fd, int timeoutMs) {
 }
 
 void FakeFirebird::Run() {
-    while (WaitReadable(listener_, -1) == 1) {
-        int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) {
+    while (WaitReadable(listener_, -1) != -1) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
             continue;
         }
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            ++mainConnections_;
-        }
+        ++mainConnections;
+        Locked([&] { main_ = fd; });
         input_.clear();
-        main_ = connection;
-        const bool graceful = Serve(connection);
-        {
-            // DropConnections shuts the descriptor down under the lock, so it is never
-            // one that was closed and given out again.
-            std::lock_guard<std::mutex> guard(mutex_);
+        const bool graceful = Serve(fd);
+        Locked([&] {
+            // Under the lock, so that DropConnections never shuts a reused descriptor.
             main_ = -1;
+            const linger reset{1, 0};
             if (!graceful) {
-                const linger reset{1, 0};
-                ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
             }
-            ::close(connection);
+            ::close(fd);
             ++mainClosed_;
-        }
+        });
         changed_.notify_all();
     }
 }
 
-bool FakeFirebird::Serve(int connection) {
+bool FakeFirebird::Serve(int fd) {
     bool stalled = false;  // after a kStall nothing more is answered
     for (;;) {
         FirebirdRequest request;
         request.receives = input_.empty() ? 0 : 1;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            request.connection = mainConnections_;
-        }
-        const int read = ReadRequest(connection, request);
-        if (read != 1) {
-            // The end of the stream, a protocol error or an unknown request (recorded
-            // already): what arrived and made no whole request counts.
-            std::lock_guard<std::mutex> guard(mutex_);
-            strayBytes_ += input_.size() + (read == 0 ? request.bytes.size() : 0);
+        request.connection = mainConnections;
+        if (!ReadRequest(fd, request)) {
+            strayBytes += input_.size() + request.bytes.size();
             return true;
         }
-        int auxiliaryListener = -1;
-        const Bytes reply = Reply(request, &auxiliaryListener);
-        Fault fault = Fault::kNone;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
+        int auxListener = -1;
+        const Bytes reply = Reply(request, &auxListener);
+        const Fault fault = Locked([&] {
             requests_.push_back(request);
-            if (++replies_ == faultAt_) {
-                fault = fault_;
-            }
-        }
+            return ++replies == faultAt_ ? fault_ : Fault::kNone;
+        });
         changed_.notify_all();
         if (stalled) {
-            if (auxiliaryListener >= 0) {
-                ::close(auxiliaryListener);
+            if (auxListener >= 0) {
+                ::close(auxListener);
             }
             continue;
         }
         if (fault != Fault::kNone) {
-            if (auxiliaryListener >= 0) {
-                ::close(auxiliaryListener);
+            if (auxListener >= 0) {
+                ::close(auxListener);
             }
-            if (fault == Fault::kGarbage) {
-                SendAll(connection, Words({0x7EADBEEF, 0x01020304}));
-            } else if (fault == Fault::kTruncate || fault == Fault::kStall) {
-                SendAll(connection, Bytes(reply.begin(), reply.begin() + reply.size() / 2));
+            const Bytes half(reply.begin(), reply.begin() + reply.size() / 2);
+            SendAll(fd, fault == Fault::kGarbage ? Words({0x7EADBEEF, 1})
+                        : fault == Fault::kTruncate || fault == Fault::kStall ? half
+                                                                              : Bytes{});
+            if (fault != Fault::kStall) {
+                return fault != Fault::kReset;
             }
-            if (fault == Fault::kStall) {
-                stalled = true;  // reads on: only the client's close ends the connection
-                continue;
-            }
-            return fault != Fault::kReset;
+            stalled = true;  // reads on: only the client's close ends it
+            continue;
         }
-        SendAll(connection, reply);
-        if (auxiliaryListener >= 0) {
-            AcceptAuxiliary(auxiliaryListener);
+        SendAll(fd, reply);
+        if (auxListener >= 0) {
+            if (WaitReadable(auxListener, 5000) == 1) {
+                const int aux = ::accept4(auxListener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (aux >= 0) {
+                    Locked([&] { aux_.push_back(aux); });
+                }
+                changed_.notify_all();
+            }
+            ::close(auxListener);
         }
     }
 }
 
-bool FakeFirebird::Take(int connection, FirebirdRequest& request, size_t n, Bytes* out) {
+bool FakeFirebird::Take(int fd, FirebirdRequest& request, size_t n, Bytes* out) {
     while (input_.size() < n) {
         uint8_t buffer[65536];
-        ssize_t got =
-            WaitReadable(connection, -1) == 1 ? ::recv(connection, buffer, sizeof buffer, 0) : 0;
+        const ssize_t got = WaitReadable(fd, -1) == 1 ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
         if (got <= 0) {
             return false;
         }
@@ -320,92 +225,45 @@ bool FakeFirebird::Take(int connection, FirebirdRequest& request, size_t n, Byte
     }
     out->assign(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
     input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
-    Append(request.bytes, *out);
+    request.bytes.insert(request.bytes.end(), out->begin(), out->end());
     return true;
 }
 
-bool FakeFirebird::TakeInt(int connection, FirebirdRequest& request) {
-    Bytes word;
-    if (!Take(connection, request, 4, &word)) {
+bool FakeFirebird::TakeInt(int fd, FirebirdRequest& request) {
+    Bytes w;
+    if (!Take(fd, request, 4, &w)) {
         return false;
     }
-    request.ints.push_back(ReadBigEndian(word));
+    request.ints.push_back(uint32_t{w[0]} << 24 | uint32_t{w[1]} << 16 | w[2] << 8 | w[3]);
     return true;
 }
 
-bool FakeFirebird::TakeOpaque(int connection, FirebirdRequest& request) {
-    Bytes word;
-    Bytes data;
-    Bytes padding;
-    if (!Take(connection, request, 4, &word)) {
+bool FakeFirebird::ReadRequest(int fd, FirebirdRequest& request) {
+    if (!TakeInt(fd, request)) {
         return false;
-    }
-    const uint32_t length = ReadBigEndian(word);
-    if (length > kMaxOpaque || !Take(connection, request, length, &data) ||
-        !Take(connection, request, (4 - length % 4) % 4, &padding)) {
-        return false;
-    }
-    request.opaques.push_back(data);
-    return true;
-}
-
-int FakeFirebird::ReadRequest(int connection, FirebirdRequest& request) {
-    auto ints = [&](uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) {
-            if (!TakeInt(connection, request)) {
-                return false;
-            }
-        }
-        return true;
-    };
-    auto opaque = [&] { return TakeOpaque(connection, request); };
-    if (!ints(1)) {
-        return 0;
     }
     request.operation = static_cast<int32_t>(request.ints[0]);
-    bool whole = false;
-    switch (request.operation) {
-        case op_connect: {
-            // operation, version, architecture, path, protocol count, user
-            // identification, then five words per protocol.
-            whole = ints(3) && opaque() && ints(1);
-            const uint32_t protocols = whole ? request.ints.back() : 0;
-            whole = whole && protocols <= kMaxProtocols && opaque() && ints(protocols * 5);
-            break;
+    const auto shape = kShapes.find(request.operation);
+    bool whole = shape != kShapes.end();  // an unknown request ends the connection
+    for (const char* item = whole ? shape->second : ""; whole && *item != '\0'; ++item) {
+        const uint32_t before = request.ints.back();
+        whole = *item == 'p' || TakeInt(fd, request);
+        if (whole && *item == 'o') {
+            const uint32_t n = request.ints.back();
+            request.ints.pop_back();
+            Bytes data, padding;
+            whole = n <= (1u << 20) && Take(fd, request, n, &data) &&
+                    Take(fd, request, (4 - n % 4) % 4, &padding);
+            request.opaques.push_back(data);
         }
-        case op_attach:
-            whole = ints(1) && opaque() && opaque();
-            break;
-        case op_info_database:
-            whole = ints(2) && opaque() && ints(1);
-            break;
-        case op_connect_request:
-            whole = ints(3);
-            break;
-        case op_que_events:
-            whole = ints(1) && opaque() && ints(3);
-            break;
-        case op_cancel_events:
-            whole = ints(2);
-            break;
-        case op_detach:
-            whole = ints(1);
-            break;
-        default: {
-            // A request the fake does not know: recorded, and the connection ends.
-            std::lock_guard<std::mutex> guard(mutex_);
-            requests_.push_back(request);
-            changed_.notify_all();
-            return -1;
+        for (uint32_t i = 0; whole && *item == 'p' && i < before * 5; ++i) {
+            whole = before <= 16 && TakeInt(fd, request);
         }
     }
-    if (whole && (request.operation == op_que_events || request.operation == op_cancel_events)) {
-        request.eventId = static_cast<int32_t>(request.ints.back());
-    }
-    return whole ? 1 : 0;
+    return whole;
 }
 
-Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxiliaryListener) {
+Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxListener) {
     std::lock_guard<std::mutex> guard(mutex_);
     std::deque<Bytes>& failures = failures_[request.operation];
     if (!failures.empty()) {
@@ -413,64 +271,54 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxiliaryListener
         failures.pop_front();
         return request.operation == op_connect ? Words({op_reject}) : ResponsePacket(0, {}, status);
     }
-    using Layout = ConnectRequestReply::Layout;
-    const ConnectRequestReply& reply = connectReply_;
     switch (request.operation) {
         case op_connect:
             return Words({op_accept, PROTOCOL_VERSION10, 1, 3});
         case op_attach:
-            return ResponsePacket(databaseHandle_, {}, StatusOk());
+            return ResponsePacket(databaseHandle, {}, StatusError(0));
         case op_info_database:
-            return ResponsePacket(0, infoReply_, StatusOk());
+            return ResponsePacket(0, infoReply_, StatusError(0));
         case op_que_events:
-            return ResponsePacket(++serverEventId_, {}, StatusOk());
+            return ResponsePacket(++serverEventId_, {}, StatusError(0));
         case op_connect_request:
             break;
         default:
-            return ResponsePacket(0, {}, StatusOk());
+            return ResponsePacket(0, {}, StatusError(0));
     }
-    const bool refused = !reply.status.empty();
+    const AuxiliaryReply& r = auxReply_;
     uint16_t port = 0;
-    if (!refused && (reply.layout == Layout::kIPv4 || reply.layout == Layout::kIPv6)) {
-        *auxiliaryListener = ListenOnLoopback(&port);
-    } else if (reply.layout == Layout::kUnreachablePort) {
-        port = UnusedLoopbackPort();
+    if (r.status.empty() && r.data.empty()) {
+        *auxListener = r.listen ? ListenOnLoopback(&port) : -1;
+        port = r.listen ? port : UnusedLoopbackPort();
     }
-    const uint8_t high = static_cast<uint8_t>(port >> 8);
-    const uint8_t low = static_cast<uint8_t>(port);
-    Bytes data;
-    if (reply.layout == Layout::kIPv6) {
-        // Family (AF_INET6 of POSIX, least significant byte first), port, flow
-        // information, ::ffff:127.0.0.1, scope.
-        data = Join({{10, 0, high, low},
-                     Bytes(4, 0),
-                     Bytes(10, 0),
-                     {0xFF, 0xFF, 127, 0, 0, 1},
-                     Bytes(4, 0)});
-    } else if (reply.layout == Layout::kData) {
-        data = reply.data;
-    } else {
-        data = Join({{2, 0, high, low}, Bytes(reply.address, reply.address + 4), Bytes(8, 0)});
-    }
-    return ResponsePacket(0, data, refused ? reply.status : StatusOk());
+    const Bytes address = Join({{2, 0, static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port),
+                                 127, 0, 0, r.lastOctet},
+                                Bytes(8, 0)});
+    return ResponsePacket(0, r.data.empty() ? address : r.data,
+                          r.status.empty() ? StatusError(0) : r.status);
 }
 
-void FakeFirebird::AcceptAuxiliary(int listener) {
-    if (WaitReadable(listener, kAuxiliaryAcceptLimitMs) == 1) {
-        int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection >= 0) {
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                auxiliary_.push_back(connection);
-            }
-            changed_.notify_all();
-        }
+int ListenOnLoopback(uint16_t* port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(*port);
+    socklen_t size = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        ::close(fd);
+        return -1;
     }
-    ::close(listener);
+    *port = ntohs(address.sin_port);
+    return fd;
 }
 
-Bytes StatusOk() {
-    return Words({isc_arg_gds, 0, isc_arg_end});
+uint16_t UnusedLoopbackPort() {
+    uint16_t port = 0;
+    ::close(ListenOnLoopback(&port));
+    return port;
 }
 
 Bytes StatusError(int32_t code) {
@@ -478,17 +326,17 @@ Bytes StatusError(int32_t code) {
 }
 
 Bytes ResponsePacket(int32_t object, const Bytes& data, const Bytes& status) {
-    return Join({Words({op_response, static_cast<uint32_t>(object)}), Bytes(8, 0),
+    return Join({Words({op_response, static_cast<uint32_t>(object), 0, 0}),
                  Opaque(std::string(data.begin(), data.end())), status});
 }
 
 Bytes EventBlock(const std::vector<std::pair<std::string, uint32_t>>& events) {
     Bytes block{EPB_version1};
-    for (const auto& event : events) {
-        block.push_back(static_cast<uint8_t>(event.first.size()));
-        block.insert(block.end(), event.first.begin(), event.first.end());
+    for (const auto& e : events) {
+        block.push_back(static_cast<uint8_t>(e.first.size()));
+        block.insert(block.end(), e.first.begin(), e.first.end());
         for (int i = 0; i < 4; ++i) {
-            block.push_back(static_cast<uint8_t>(event.second >> (8 * i)));
+            block.push_back(static_cast<uint8_t>(e.second >> (8 * i)));
         }
     }
     return block;

@@ -13,51 +13,36 @@ std::string Env(const std::string& name) {
     return value ? value : "";
 }
 
-// Single quotes for the shell.
-std::string Quote(const std::string& text) {
+std::string Quote(const std::string& text) {  // for the shell
     std::string quoted = "'";
     for (char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return quoted + "'";
 }
 
 }  // namespace
 
-bool ReadTestServerConfig(TestServerConfig* config, std::string* reason, const char* prefix) {
+bool ReadTestServerConfig(TestServerConfig* c, std::string* reason, const char* prefix) {
     const std::string p = prefix;
-    config->host = Env(p + "SERVER");
-    if (config->host.empty()) {
-        *reason = p + "SERVER is not set: no Firebird server for the integration tests " +
-                  "(run scripts/firebird-test-server.sh [PROFILE] start, then eval its env output)";
+    *c = TestServerConfig{Env(p + "SERVER"),     3050,
+                          Env(p + "DATABASE"),   Env(p + "USER"),
+                          Env(p + "PASSWORD"),   Env(p + "ISQL"),
+                          Env(p + "FIREBIRD"),   Env(p + "DSN"),
+                          Env(p + "MIXED_USER"), Env(p + "MIXED_PASSWORD")};
+    const std::string port = Env(p + "PORT");
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(port.c_str(), &end, 10);
+    if (!port.empty() && (*end != '\0' || value == 0 || value > 65535)) {
+        *reason = p + "PORT is not a port number: " + port;
         return false;
     }
-    std::string port = Env(p + "PORT");
-    if (!port.empty()) {
-        char* end = nullptr;
-        unsigned long value = std::strtoul(port.c_str(), &end, 10);
-        if (*end != '\0' || value == 0 || value > 65535) {
-            *reason = p + "PORT is not a port number: " + port;
-            return false;
-        }
-        config->port = static_cast<uint32_t>(value);
-    }
-    config->database = Env(p + "DATABASE");
-    config->user = Env(p + "USER");
-    config->password = Env(p + "PASSWORD");
-    if (config->database.empty() || config->user.empty()) {
-        *reason = p + "DATABASE and " + p + "USER must be set with " + p + "SERVER";
+    c->port = port.empty() ? 3050 : static_cast<uint32_t>(value);
+    if (c->host.empty() || c->database.empty() || c->user.empty()) {
+        *reason = p + "SERVER, " + p + "DATABASE and " + p + "USER must be set: " +
+                  "run scripts/firebird-test-server.sh [PROFILE] start, then eval its env output";
         return false;
     }
-    config->isql = Env(p + "ISQL");
-    config->firebirdClient = Env(p + "FIREBIRD");
-    config->dsn = Env(p + "DSN");
-    config->mixedUser = Env(p + "MIXED_USER");
-    config->mixedPassword = Env(p + "MIXED_PASSWORD");
     return true;
 }
 
@@ -65,27 +50,21 @@ bool ServerRequired() {
     return Env("VARNEL_REQUIRE_SERVER") == "1";
 }
 
-int RunIsql(const TestServerConfig& config, const std::string& sql, const std::string& outputFile) {
-    if (config.isql.empty() || config.dsn.empty()) {
+int RunIsql(const TestServerConfig& c, const std::string& sql) {
+    if (c.isql.empty() || c.dsn.empty()) {
         return -1;
     }
-    std::string command;
-    if (!config.firebirdClient.empty()) {
-        command += "FIREBIRD=" + Quote(config.firebirdClient) + " ";
-    }
-    command += Quote(config.isql) + " -q -bail -user " + Quote(config.user) + " -password " +
-               Quote(config.password) + " " + Quote(config.dsn);
-    command += " >" + (outputFile.empty() ? std::string("/dev/null") : Quote(outputFile)) + " 2>&1";
+    const std::string command =
+        (c.firebirdClient.empty() ? "" : "FIREBIRD=" + Quote(c.firebirdClient) + " ") +
+        Quote(c.isql) + " -q -bail -user " + Quote(c.user) + " -password " + Quote(c.password) +
+        " " + Quote(c.dsn) + " >/dev/null 2>&1";
     FILE* pipe = ::popen(command.c_str(), "w");
     if (pipe == nullptr) {
         return -1;
     }
     std::fwrite(sql.data(), 1, sql.size(), pipe);
-    int status = ::pclose(pipe);
-    if (status == -1 || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
+    const int status = ::pclose(pipe);
+    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace varnel_test

@@ -1,6 +1,6 @@
 #pragma once
-// The real Firebird server of the integration tests, as the environment names it
-// (scripts/firebird-test-server.sh env prints the variables).
+// The real Firebird servers of the integration tests, as the environment names them
+// (scripts/firebird-test-server.sh [PROFILE] env prints the variables).
 
 #include <cstdint>
 #include <string>
@@ -9,47 +9,32 @@
 
 namespace varnel_test {
 
+// PREFIX + SERVER, PORT, DATABASE, USER, PASSWORD; ISQL, FIREBIRD (isql-fb's client
+// configuration) and DSN to fire events; MIXED_USER (with its quotes) and
+// MIXED_PASSWORD: a login that keeps its case, where the server has one.
 struct TestServerConfig {
-    std::string host;      // VARNEL_TEST_SERVER
-    uint32_t port = 3050;  // VARNEL_TEST_PORT
-    std::string database;  // VARNEL_TEST_DATABASE
-    std::string user;      // VARNEL_TEST_USER
-    std::string password;  // VARNEL_TEST_PASSWORD
-    // For firing events with isql-fb: VARNEL_TEST_ISQL, VARNEL_TEST_FIREBIRD (the
-    // client's configuration directory) and VARNEL_TEST_DSN.
-    std::string isql;
-    std::string firebirdClient;
-    std::string dsn;
-    // A user whose login keeps its case in double quotes (..._MIXED_USER, with its
-    // quotes, and ..._MIXED_PASSWORD); empty where the server has none.
-    std::string mixedUser;
-    std::string mixedPassword;
+    std::string host;
+    uint32_t port = 3050;
+    std::string database, user, password, isql, firebirdClient, dsn, mixedUser, mixedPassword;
 };
 
-// The test servers, by the prefix of their variables: the legacy-configured
-// Firebird 3, Firebird 3 and Firebird 4 at their default security settings.
+// The legacy-configured Firebird 3, Firebird 3 and Firebird 4 at their defaults.
 constexpr const char* kLegacyServer = "VARNEL_TEST_";
 constexpr const char* kFirebird3Default = "VARNEL_TEST_FB3DEFAULT_";
 constexpr const char* kFirebird4 = "VARNEL_TEST_FB4_";
 
-// Fills config from the environment; false with the reason when the server is not
-// configured (PREFIX + SERVER unset or a required variable missing).
+// False with the reason when the server is not configured.
 bool ReadTestServerConfig(TestServerConfig* config, std::string* reason,
                           const char* prefix = kLegacyServer);
+bool ServerRequired();  // VARNEL_REQUIRE_SERVER=1: a missing server fails the test
 
-// True when VARNEL_REQUIRE_SERVER=1: a missing server fails instead of skipping.
-bool ServerRequired();
-
-// Runs isql-fb against the test database over the network with sql on its standard
-// input; its output goes to outputFile when given, else is discarded. Returns the
-// exit code (-1 when isql-fb is not configured or could not run).
-int RunIsql(const TestServerConfig& config, const std::string& sql,
-            const std::string& outputFile = "");
+// Runs isql-fb on the test database with sql as its input; the exit code, or -1.
+int RunIsql(const TestServerConfig& config, const std::string& sql);
 
 }  // namespace varnel_test
 
-// Loads the server configuration into config, or ends the test: skipped with the
-// reason, or failed when VARNEL_REQUIRE_SERVER=1. For TEST bodies and SetUp.
+// Loads the configuration into config, or ends the test: skipped with the reason, or
+// failed when VARNEL_REQUIRE_SERVER=1. For TEST bodies and SetUp.
 #define VARNEL_NEED_TEST_SERVER(config, ...)                                                      \
     do {                                                                                          \
         std::string varnelSkipReason_;                                                            \

@@ -1,6 +1,6 @@
 #pragma once
 // The checks of the Windows test programs, which run under Wine without a test
-// framework: every failed check is printed, and the program ends with the line
+// framework: a failed check is printed, and the program ends with the line
 // "N passed, N failed" that scripts/run-wine-tests.sh adds up.
 
 #include <atomic>
@@ -19,9 +19,10 @@ inline void Check(bool condition, const std::string& what, int line) {
     }
 }
 
-inline void Summary() {
+inline int Summary() {  // the exit code
     std::printf("%d passed, %d failed\n", passed.load(), failed.load());
     std::fflush(stdout);
+    return failed == 0 ? 0 : 1;
 }
 
 }  // namespace wincheck

@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
     platform::ModuleHandle module = platform::LoadModule(argc > 1 ? argv[1] : "Varnel.dll");
     CHECK(module != nullptr);
     if (module == nullptr) {
-        wincheck::Summary();
-        return 1;
+        return wincheck::Summary();
     }
     using Text = int32_t(VARNEL_STDCALL*)(char*, int32_t);
     auto connect =
@@ -74,8 +73,7 @@ int main(int argc, char** argv) {
     char text[256];
     lastError(text, sizeof text);
     std::printf("connect: %d %s\n", handle, text);
-    CHECK(handle == 1);
-    CHECK(subscribe(handle, "ORDERS") == 1);
+    CHECK(handle == 1 && subscribe(handle, "ORDERS") == 1);
     platform::PumpMessages(window, 300);  // the baseline report posts nothing
 
     // One firing: the window's message, then the firing taken.
@@ -86,8 +84,7 @@ int main(int argc, char** argv) {
     CHECK(g_messages == 1);
     int32_t from = 0;
     char name[8];
-    CHECK(take(&from, name, sizeof name) == 1);
-    CHECK(from == handle && std::string(name) == "ORDERS");
+    CHECK(take(&from, name, sizeof name) == 1 && from == handle && std::string(name) == "ORDERS");
     CHECK(take(&from, name, sizeof name) == 0);
 
     // Two more firings, taken as they come (both may wait and arrive as one); a name
@@ -103,14 +100,10 @@ int main(int argc, char** argv) {
             total += count;
         }
     }
-    CHECK(total == 2);
-    CHECK(taken == "ORD");
-    CHECK(subscribe(99, "X") == -1);
-    CHECK(lastError(text, 8) == 32 && std::string(text) == "The con");
-    CHECK(disconnect(handle) == 1);
-    CHECK(unload() == 1);
+    CHECK(total == 2 && taken == "ORD");
+    CHECK(subscribe(99, "X") == -1 && lastError(text, 8) == 32 && std::string(text) == "The con");
+    CHECK(disconnect(handle) == 1 && unload() == 1);
     platform::DestroyHostWindow(window);
     platform::UnloadModule(module);
-    wincheck::Summary();
-    return wincheck::failed == 0 ? 0 : 1;
+    return wincheck::Summary();
 }

@@ -1,9 +1,6 @@
-// The Windows platform layer against the real system calls: events and waits,
-// threads, the lock, the host window with a subclass and posted messages, the
-// machine and user names, the clock, the text functions and random bytes. The
-// sockets run under the library in library_e2e.cpp. Prints every failed check and a
-// final count; the
-// exit code is 0 only when every check passed.
+// The Windows platform layer against the real system calls: events and waits, threads,
+// the lock, the host window with a subclass and posted messages, the names, the clock,
+// the text functions and random bytes. The sockets run under library_e2e.cpp.
 
 #include <cstdio>
 #include <cstring>
@@ -24,20 +21,13 @@ namespace {
 using namespace platform;
 
 void TestEvents() {
-    for (bool manual : {false, true}) {
-        for (bool initially : {false, true}) {
-            EventHandle event = NewEvent(manual, initially);
-            CHECK(event != nullptr);
-            // A polling wait finds it set; an auto-reset event is consumed by it.
-            CHECK(WaitForEvent(event, 0) == (initially ? 0 : kWaitTimeout));
-            CHECK(WaitForEvent(event, 0) == (initially && manual ? 0 : kWaitTimeout));
-            CHECK(SignalEvent(event) && ClearEvent(event));
-            CHECK(WaitForEvent(event, 0) == kWaitTimeout);
-            CHECK(SignalEvent(event));
-            CHECK(WaitForEvent(event, 0) == 0);
-            CHECK(WaitForEvent(event, 0) == (manual ? 0 : kWaitTimeout));
-            CloseEvent(event);
-        }
+    for (bool manual : {false, true}) {  // an auto-reset event is consumed by a wait
+        EventHandle event = NewEvent(manual, false);
+        CHECK(event != nullptr && WaitForEvent(event, 0) == kWaitTimeout);
+        CHECK(SignalEvent(event) && ClearEvent(event) && WaitForEvent(event, 0) == kWaitTimeout);
+        CHECK(SignalEvent(event) && WaitForEvent(event, 0) == 0);
+        CHECK(WaitForEvent(event, 0) == (manual ? 0 : kWaitTimeout));
+        CloseEvent(event);
     }
 
     EventHandle events[kMaxWaitHandles];
@@ -47,25 +37,21 @@ void TestEvents() {
     // The lowest set slot comes first; an auto-reset slot is consumed, the others stay.
     SignalEvent(events[3]);
     SignalEvent(events[1]);
-    CHECK(WaitForAnyEvent(events, 4, 0) == 1);
-    CHECK(WaitForAnyEvent(events, 4, 0) == 3);
+    CHECK(WaitForAnyEvent(events, 4, 0) == 1 && WaitForAnyEvent(events, 4, 0) == 3);
     CHECK(WaitForAnyEvent(events, 4, 0) == kWaitTimeout);
     // A manual-reset slot stays reported until it is cleared, and hides higher slots.
     SignalEvent(events[2]);
     SignalEvent(events[3]);
-    CHECK(WaitForAnyEvent(events, 4, 0) == 2);
-    CHECK(WaitForAnyEvent(events, 4, 0) == 2);
+    CHECK(WaitForAnyEvent(events, 4, 0) == 2 && WaitForAnyEvent(events, 4, 0) == 2);
     ClearEvent(events[2]);
     CHECK(WaitForAnyEvent(events, 4, 0) == 3);
     // All 64 slots; a slot beyond count is not looked at.
     SignalEvent(events[kMaxWaitHandles - 1]);
     CHECK(WaitForAnyEvent(events, kMaxWaitHandles, 0) == kMaxWaitHandles - 1);
     SignalEvent(events[10]);
-    CHECK(WaitForAnyEvent(events, 10, 0) == kWaitTimeout);
-    CHECK(WaitForAnyEvent(events, 11, 0) == 10);
+    CHECK(WaitForAnyEvent(events, 10, 0) == kWaitTimeout && WaitForAnyEvent(events, 11, 0) == 10);
     const uint32_t start = TickCount();
-    CHECK(WaitForAnyEvent(events, 4, 60) == kWaitTimeout);
-    CHECK(TickCount() - start >= 40 && TickCount() - start < 2000);
+    CHECK(WaitForAnyEvent(events, 4, 60) == kWaitTimeout && TickCount() - start >= 40);
     for (EventHandle event : events) {
         CloseEvent(event);
     }
@@ -107,8 +93,8 @@ void TestThreads() {
         } else {
             ForceEndThread(thread);
         }
-        CHECK(WaitForThread(thread, 5000) == 0);
-        CHECK(GetThreadExitCode(thread, &code) && code == exitCode);
+        CHECK(WaitForThread(thread, 5000) == 0 && GetThreadExitCode(thread, &code) &&
+              code == exitCode);
         CloseThread(thread);
         CloseEvent(gate.started);
         CloseEvent(gate.release);
@@ -116,8 +102,7 @@ void TestThreads() {
     // An exception leaving the procedure ends the thread with exit code 1.
     ThreadHandle thrower = StartThread(&ThrowingThread, nullptr, nullptr);
     uint32_t code = 0;
-    CHECK(WaitForThread(thrower, 5000) == 0);
-    CHECK(GetThreadExitCode(thrower, &code) && code == 1);
+    CHECK(WaitForThread(thrower, 5000) == 0 && GetThreadExitCode(thrower, &code) && code == 1);
     CloseThread(thrower);
 }
 
@@ -161,7 +146,6 @@ void TestLock() {
 
 constexpr uint32_t kForSubclass = kWmUser + 1;
 constexpr uint32_t kForOwner = kWmUser + 2;
-constexpr uint32_t kRepost = kWmUser + 3;
 
 struct WindowLog {
     int ownerCalls = 0, subclassCalls = 0;
@@ -183,13 +167,10 @@ intptr_t VARNEL_STDCALL OwnerProc(WindowHandle window, uint32_t message, uintptr
 
 intptr_t VARNEL_STDCALL SubclassProc(WindowHandle window, uint32_t message, uintptr_t wParam,
                                      intptr_t lParam) {
-    if (message == kForSubclass || message == kRepost) {
+    if (message == kForSubclass) {
         ++windowLog.subclassCalls;
         windowLog.subclassWParam = wParam;
         windowLog.subclassThread = CurrentThreadId();
-        if (message == kRepost) {  // posts itself again: one pump call must still end
-            PostWindowMessage(window, kRepost, wParam + 1, lParam);
-        }
         return 0x1234;
     }
     return CallWindowProcedure(windowLog.previous, window, message, wParam, lParam);
@@ -207,43 +188,33 @@ void TestWindow() {
     if (window == nullptr) {
         return;
     }
-    // Nothing queued: a pump without a time-out returns at once, one with a time-out
-    // when it has run out.
-    CHECK(PumpMessages(window, 0) == 0);
-    uint32_t start = TickCount();
-    CHECK(PumpMessages(window, 80) == 0 && TickCount() - start >= 60);
-
     // Subclassing hands back the window's own procedure, which a call through it
     // reaches with its result.
     windowLog.previous = ReplaceWindowProc(window, &SubclassProc);
     CHECK(windowLog.previous == &OwnerProc);
     CHECK(CallWindowProcedure(windowLog.previous, window, kForOwner, 5, 0) == 0x0517);
     CHECK(windowLog.ownerCalls == 1 && windowLog.ownerWParam == 5);
-    CHECK(SendWindowMessage(window, kForSubclass, 6, 0) == 0x1234);
 
     // Posted from another thread: the subclass takes one, the other passes through to
     // the owner, both on this thread; the first is dispatched by the pump that waits.
     ThreadHandle thread = StartThread(&PostingThread, window, nullptr);
     CHECK(PumpMessages(window, 5000) >= 1);
-    start = TickCount();
-    while ((windowLog.subclassCalls < 2 || windowLog.ownerCalls < 2) &&
+    const uint32_t start = TickCount();
+    while ((windowLog.subclassCalls < 1 || windowLog.ownerCalls < 2) &&
            TickCount() - start < 5000) {
         PumpMessages(window, 5000);
     }
     uint32_t posted = 0;
     CHECK(WaitForThread(thread, 5000) == 0 && GetThreadExitCode(thread, &posted) && posted);
     CloseThread(thread);
-    CHECK(windowLog.subclassCalls == 2 && windowLog.subclassWParam == 41);
-    CHECK(windowLog.subclassThread == CurrentThreadId());
+    CHECK(windowLog.subclassCalls == 1 && windowLog.subclassWParam == 41 &&
+          windowLog.subclassThread == CurrentThreadId());
     CHECK(windowLog.ownerCalls == 2 && windowLog.ownerWParam == 42);
 
-    // A procedure that posts again on every message gets one message per pump call.
-    CHECK(PostWindowMessage(window, kRepost, 0, 0));
-    CHECK(PumpMessages(window, 0) == 1 && PumpMessages(window, 0) == 1);
-    CHECK(windowLog.subclassCalls == 4);
-    // With the owner back, the pending repost reaches the owner, which ignores it.
+    // With the owner back, a message for the subclass reaches the owner.
     CHECK(ReplaceWindowProc(window, windowLog.previous) == &SubclassProc);
-    CHECK(PumpMessages(window, 0) == 1 && windowLog.subclassCalls == 4);
+    CHECK(PostWindowMessage(window, kForSubclass, 43, 0) && PumpMessages(window, 0) == 1);
+    CHECK(windowLog.subclassCalls == 1 && windowLog.ownerCalls == 3 && windowLog.ownerWParam == 43);
 
     DestroyHostWindow(window);
     CHECK(!PostWindowMessage(window, kForOwner, 0, 0));
@@ -259,8 +230,8 @@ void TestName(bool (*get)(char*, uint32_t*)) {
     uint32_t exactSize = length + 1, shortSize = length, zeroSize = 0;
     std::memset(exact, 'x', sizeof exact);
     CHECK(get(exact, &exactSize) && exactSize == length && std::strcmp(exact, name) == 0);
-    CHECK(!get(exact, &shortSize) && !get(exact, &zeroSize));
-    CHECK(!get(nullptr, &size) && !get(exact, nullptr));
+    CHECK(!get(exact, &shortSize) && !get(exact, &zeroSize) && !get(nullptr, &size) &&
+          !get(exact, nullptr));
 }
 
 void TestNamesClockAndText() {
@@ -275,23 +246,19 @@ void TestNamesClockAndText() {
     char text[] = "SERVER=Db1;Port=3050";
     LowerCaseInPlace(text);
     CHECK(std::strcmp(text, "server=db1;port=3050") == 0);
-    CHECK(FindText("f(<Msg>) <Msg>", "<Msg>") == 2);
-    CHECK(FindText("f(<msg>)", "<Msg>") == -1);
-    CHECK(CompareText("ORDERS", "ORDERS") == 0 && CompareText("ORDERS", "orders") != 0);
-    CHECK(CompareTextLocale("ORDERS", "ORDERS") == 0);
-    CHECK(CompareTextLocale("ORDERS", "orders") != 0);
+    CHECK(FindText("f(<Msg>) <Msg>", "<Msg>") == 2 && FindText("f(<msg>)", "<Msg>") == -1);
+    CHECK(CompareTextLocale("ORDERS", "ORDERS") == 0 && CompareTextLocale("ORDERS", "orders") != 0);
 }
 
 // RtlGenRandom is called in pieces of 64 KiB: a long draw reaches its last bytes.
 void TestRandom() {
     static uint8_t first[100000];
     static uint8_t second[100000];
-    CHECK(FillRandom(first, sizeof first));
-    CHECK(FillRandom(second, sizeof second));
-    CHECK(std::memcmp(first, second, sizeof first) != 0);
     static const uint8_t zeros[32] = {};
-    CHECK(std::memcmp(first + sizeof first - 32, zeros, 32) != 0);
-    CHECK(FillRandom(nullptr, 0));
+    CHECK(FillRandom(first, sizeof first) && FillRandom(second, sizeof second) &&
+          FillRandom(nullptr, 0));
+    CHECK(std::memcmp(first, second, sizeof first) != 0 &&
+          std::memcmp(first + sizeof first - 32, zeros, 32) != 0);
 }
 
 }  // namespace
@@ -305,6 +272,5 @@ int main() {
     TestNamesClockAndText();
     TestRandom();
     std::printf("platform smoke test: %u ms\n", TickCount() - start);
-    wincheck::Summary();
-    return wincheck::failed == 0 ? 0 : 1;
+    return wincheck::Summary();
 }

@@ -4,13 +4,11 @@
 
 #include <string>
 
-#include "crypto/hex_bytes.h"
+#include "support/byte_transport.h"
 
 namespace {
 
-using crypto_test::Bytes;
-using crypto_test::FromHex;
-using crypto_test::ToHex;
+using namespace varnel_test;
 
 // Logins to the Firebird 3 server at its default settings (port 3060 of the probe
 // setup) with a fixed private value: the server accepted each proof and the wire
@@ -119,63 +117,48 @@ TEST(Srp, TrivialKeysAreRefused) {
     EXPECT_TRUE(client.Prove(SrpHash::kSha1, "U", "p", "S", "2", &proof));
 }
 
-TEST(Srp, MalformedServerMessages) {
-    const std::string longSalt(kSrpMaxSaltLength + 1, 'A');
-    const std::string longB(kSrpMaxServerKeyLength + 1, 'B');
+// Malformed messages are refused and leave the output alone; the longest one passes.
+TEST(Srp, ServerMessagesAndUserNames) {
     auto message = [](const std::string& salt, const std::string& b) {
-        std::string text;
-        for (const std::string* part : {&salt, &b}) {
-            text += static_cast<char>(part->size());
-            text += static_cast<char>(part->size() >> 8);
-            text += *part;
-        }
-        return Bytes(text.begin(), text.end());
+        const std::string m =
+            std::string{static_cast<char>(salt.size()), static_cast<char>(salt.size() >> 8)} +
+            salt + static_cast<char>(b.size()) + static_cast<char>(b.size() >> 8) + b;
+        return Bytes(m.begin(), m.end());
     };
-    const struct {
-        const char* name;
-        Bytes bytes;
-    } cases[] = {
-        {"empty", {}},
-        {"one length byte", {2}},
-        {"salt length beyond the data", {5, 0, 'A', 'B'}},
-        {"no B length", {2, 0, 'A', 'B'}},
-        {"half a B length", {2, 0, 'A', 'B', 1}},
-        {"B length beyond the data", {2, 0, 'A', 'B', 3, 0, 'F', 'F'}},
-        {"B length in the high byte", {2, 0, 'A', 'B', 0, 1, 'F', 'F'}},
-        {"empty salt", message("", "FF")},
-        {"empty B", message("AB", "")},
-        {"B not hex", message("AB", "F G")},
-        {"salt too long", message(longSalt, "FF")},
-        {"B too long", message("AB", longB)},
-        {"bytes after B",
-         [&] {
-             Bytes b = message("AB", "FF");
-             b.push_back(0);
-             return b;
-         }()},
+    const Bytes cases[] = {
+        {},
+        {2},
+        {5, 0, 'A', 'B'},                  // the salt's length beyond the data
+        {2, 0, 'A', 'B'},                  // no length of B
+        {2, 0, 'A', 'B', 1},               // half of it
+        {2, 0, 'A', 'B', 3, 0, 'F', 'F'},  // B's length beyond the data
+        {2, 0, 'A', 'B', 0, 1, 'F', 'F'},  // ... in the high byte
+        message("", "FF"),
+        message("AB", ""),
+        message("AB", "F G"),
+        message(std::string(kSrpMaxSaltLength + 1, 'A'), "FF"),
+        message("AB", std::string(kSrpMaxServerKeyLength + 1, 'B')),
+        [&] {  // bytes after B
+            Bytes m = message("AB", "FF");
+            m.push_back(0);
+            return m;
+        }(),
     };
-    for (const auto& c : cases) {
+    for (const Bytes& c : cases) {
         AnsiString salt = "untouched", b = "untouched";
-        EXPECT_FALSE(ParseSrpServerMessage(c.bytes.data(), c.bytes.size(), &salt, &b)) << c.name;
-        EXPECT_EQ(salt.Bytes(), "untouched") << c.name;
+        EXPECT_FALSE(ParseSrpServerMessage(c.data(), c.size(), &salt, &b)) << Hex(c);
+        EXPECT_EQ(salt.Bytes() + b.Bytes(), "untoucheduntouched") << Hex(c);
     }
     AnsiString salt, b;
     const Bytes longest =
         message(std::string(kSrpMaxSaltLength, 'A'), std::string(kSrpMaxServerKeyLength, 'b'));
     EXPECT_TRUE(ParseSrpServerMessage(longest.data(), longest.size(), &salt, &b));
-}
 
-TEST(Srp, UserNameFolding) {
-    const struct {
-        const char* login;
-        const char* folded;
-    } cases[] = {
-        {"sysdba", "SYSDBA"},   {"Mixed_1$", "MIXED_1$"},
-        {"\"Mixed\"", "Mixed"}, {"\"a\"\"b\"", "a\"b"},
-        {"\"", "\""},           {"a\"b\"", "A\"B\""},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(FoldSrpUserName(c.login).Bytes(), c.folded) << c.login;
+    const char* names[][2] = {{"sysdba", "SYSDBA"},   {"Mixed_1$", "MIXED_1$"},
+                              {"\"Mixed\"", "Mixed"}, {"\"a\"\"b\"", "a\"b"},
+                              {"\"", "\""},           {"a\"b\"", "A\"B\""}};
+    for (const auto& n : names) {
+        EXPECT_EQ(FoldSrpUserName(n[0]).Bytes(), n[1]) << n[0];
     }
 }
 

@@ -1,0 +1,184 @@
+// The connection object against the real servers: the legacy-configured Firebird 3,
+// and Firebird 3 and 4 at their default security settings (Srp or Srp256, wire
+// encryption required). Logging in with user names, passwords, the encryption
+// policies, the plugin lists and every cipher a server offers; and the event
+// connection dropped under the listener, which repairs it with exact counts.
+
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "channel/database.h"
+#include "support/byte_transport.h"
+#include "support/test_server.h"
+
+namespace {
+
+struct Server {
+    const char* prefix;
+    int32_t protocol;
+    const char* plugin;                // with the default plugin list
+    std::vector<const char*> ciphers;  // offered, the server's first one first
+    bool legacyLogin;                  // takes Legacy_Auth and plain connections
+};
+
+void PrintTo(const Server& server, std::ostream* out) {
+    *out << server.prefix;
+}
+
+class Login : public ::testing::TestWithParam<Server> {};
+
+TEST_P(Login, EveryWayIn) {
+    const Server& s = GetParam();
+    varnel_test::TestServerConfig c;
+    VARNEL_NEED_TEST_SERVER(c, s.prefix);
+    const auto E = WireCryptPolicy::kEnabled, R = WireCryptPolicy::kRequired,
+               D = WireCryptPolicy::kDisabled;
+    struct Attempt {
+        std::string user, password;
+        WireCryptPolicy policy;
+        const char* plugins;  // nullptr: the default list
+        std::string cipher;   // asked for, then expected
+        std::string error;    // "": it connects
+        std::string plugin;
+    };
+    const std::string first = s.ciphers[0];
+    std::vector<Attempt> attempts = {
+        {c.user, c.password, E, nullptr, first, "", s.plugin},
+        {"sysdba", c.password, R, nullptr, first, "", s.plugin},
+        {c.user, "wrong", E, nullptr, "", varnel_test::kLoginMessage, ""},
+        {"NOBODY", "x", E, nullptr, "", varnel_test::kLoginMessage, ""},
+    };
+    if (!c.mixedUser.empty()) {  // a quoted login keeps its case
+        attempts.push_back({c.mixedUser, c.mixedPassword, E, nullptr, first, "", s.plugin});
+        attempts.push_back(
+            {"Mixed", c.mixedPassword, E, nullptr, "", varnel_test::kLoginMessage, ""});
+    }
+    for (const char* cipher : s.ciphers) {
+        attempts.push_back({c.user, c.password, E, nullptr, cipher, "", s.plugin});
+    }
+    if (s.legacyLogin) {
+        attempts.push_back({c.user, c.password, D, nullptr, "", "", s.plugin});
+        attempts.push_back({c.user, c.password, E, "Legacy_Auth", "", "", "Legacy_Auth"});
+        attempts.push_back({c.user, c.password, R, "Legacy_Auth", "",
+                            "Wire encryption is required, but the server cannot encrypt this "
+                            "connection.",
+                            ""});
+    } else {
+        attempts.push_back({c.user, c.password, D, nullptr, "",
+                            "The server requires wire encryption, which this connection "
+                            "disables (wirecrypt=Disabled).\n",
+                            ""});
+        attempts.push_back({c.user, c.password, E, "Legacy_Auth", "",
+                            "The server accepts none of the authentication methods offered "
+                            "(Legacy_Auth).",
+                            ""});
+    }
+    if (s.protocol == 17) {
+        attempts.push_back({c.user, c.password, E, "Srp", "",
+                            "The server accepts none of the authentication methods offered (Srp).",
+                            ""});
+    }
+    for (const Attempt& a : attempts) {
+        SCOPED_TRACE(a.user + " " + (a.plugins ? a.plugins : "") + " " + a.cipher + " " +
+                     std::to_string(static_cast<int>(a.policy)));
+        LoginOptions options(a.policy);
+        AnsiString unknown;
+        if (a.plugins != nullptr) {
+            ASSERT_TRUE(ParseAuthPlugins(a.plugins, &options.plugins, &unknown));
+        }
+        options.cipher = a.error.empty() && a.cipher != first ? a.cipher.c_str() : "";
+        std::unique_ptr<CDatabase> db = CDatabase::Create();
+        const bool connected =
+            db->ConnectDatabase(c.host.c_str(), static_cast<int32_t>(c.port), c.database.c_str(),
+                                a.user.c_str(), a.password.c_str(), options);
+        EXPECT_EQ(db->ErrorText().Bytes(), a.error);
+        if (!a.error.empty() || !connected) {
+            EXPECT_FALSE(connected);
+            continue;
+        }
+        EXPECT_EQ(db->protocolVersion, s.protocol);
+        EXPECT_EQ(db->authPlugin.Bytes(), a.plugin);
+        EXPECT_EQ(db->wireCipher.Bytes(), a.cipher);
+        // The answer to op_crypt arrives encrypted, and so do the requests after it.
+        EXPECT_NE(db->serverVersion.Bytes().find("Firebird"), std::string::npos);
+        EXPECT_TRUE(db->SubscribeEvent("LOGIN_CHECK")) << db->ErrorText().CStr();
+        EXPECT_TRUE(db->Disconnect());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, Login,
+    ::testing::Values(
+        Server{varnel_test::kLegacyServer, 15, "Srp", {"Arc4"}, true},
+        Server{varnel_test::kFirebird3Default, 15, "Srp", {"Arc4"}, false},
+        Server{varnel_test::kFirebird4, 17, "Srp256", {"ChaCha64", "ChaCha", "Arc4"}, false}));
+
+class SummingSink : public IEventSink {
+public:
+    void EventFired(int32_t, const AnsiString&, int32_t count) override {
+        std::lock_guard<std::mutex> guard(mutex);
+        sum += count;
+        changed.notify_all();
+    }
+    void ConnectionLost(int32_t, const AnsiString& reason) override {
+        std::lock_guard<std::mutex> guard(mutex);
+        lost = reason.Bytes();
+    }
+    int64_t WaitForSum(int64_t wanted, int moreMs) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return sum >= wanted; });
+        changed.wait_for(lock, std::chrono::milliseconds(moreMs), [] { return false; });
+        return sum;
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int64_t sum = 0;
+    std::string lost;
+};
+
+class EventRepair : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(EventRepair, FiringsAroundADroppedEventConnectionAllArrive) {
+    varnel_test::TestServerConfig server;
+    VARNEL_NEED_TEST_SERVER(server, GetParam());
+    SummingSink sink;
+    std::unique_ptr<CDatabase> db = CDatabase::Create();
+    db->AttachEventSink(&sink);
+    ASSERT_TRUE(db->ConnectDatabase(server.host.c_str(), static_cast<int32_t>(server.port),
+                                    server.database.c_str(), server.user.c_str(),
+                                    server.password.c_str()))
+        << db->ErrorText().CStr();
+    ASSERT_TRUE(db->SubscribeEvent("MENDED"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the baseline report
+    const auto fire = [&server](int times) {
+        return varnel_test::RunIsql(server, "execute procedure post_events('MENDED', " +
+                                                std::to_string(times) + "); commit;");
+    };
+    ASSERT_EQ(fire(1), 0);
+    ASSERT_EQ(sink.WaitForSum(1, 0), 1);
+    for (int drop = 0; drop < 3; ++drop) {
+        // The event connection ends under the listener, as a firewall's reset does.
+        ::shutdown(static_cast<int>(db->auxStream.Handle()), SHUT_RDWR);
+        ASSERT_EQ(fire(2), 0);  // while it is being made again
+        ASSERT_EQ(fire(3), 0);
+    }
+    EXPECT_EQ(sink.WaitForSum(1 + 3 * 5, 300), 1 + 3 * 5);
+    EXPECT_TRUE(db->Disconnect());  // the listener has ended: `lost` is still
+    EXPECT_EQ(sink.lost, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, EventRepair,
+                         ::testing::Values(varnel_test::kLegacyServer,
+                                           varnel_test::kFirebird3Default,
+                                           varnel_test::kFirebird4));
+
+}  // namespace
