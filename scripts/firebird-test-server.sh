@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Private Firebird servers on 127.0.0.1 for the integration tests.
+# Private Firebird servers on the loopback for the integration tests.
 #
 # Usage: firebird-test-server.sh [PROFILE] install|start|stop|restart|status|env|sql|clean
 #
@@ -12,6 +12,8 @@
 #               debootstrap and kept between runs) on port 3053 at its defaults:
 #               AuthServer = Srp256, WireCrypt = Required,
 #               WireCryptPlugin = ChaCha64, ChaCha, Arc4.
+#   ipv6        Firebird 3 (Debian 12) at its defaults like fb3default, listening
+#               on the IPv6 loopback ::1 (and nowhere else), port 3054.
 #
 #   install  legacy, fb3default: apt-get installs firebird3.0-server and
 #            firebird3.0-utils (Debian 12) with a policy-rc.d that keeps the package
@@ -30,15 +32,17 @@
 #   clean    stops the instance and removes its directory (fb4 keeps its root).
 #
 # Settings (environment): VARNEL_FB_DIR (default /var/tmp/varnel-firebird,
-# /var/tmp/varnel-firebird-default or /var/tmp/varnel-firebird4; for fb4 it holds
-# the root and the build's log), VARNEL_FB_PORT (default 3051, 3052 or 3053).
+# /var/tmp/varnel-firebird-default, /var/tmp/varnel-firebird4 or
+# /var/tmp/varnel-firebird-ipv6; for fb4 it holds the root and the build's log),
+# VARNEL_FB_PORT (default 3051, 3052, 3053 or 3054).
 # install, start, stop and clean need root.
 #
 # env prints, for legacy:
 #   VARNEL_TEST_SERVER VARNEL_TEST_PORT VARNEL_TEST_DATABASE VARNEL_TEST_USER
 #   VARNEL_TEST_PASSWORD VARNEL_TEST_ISQL VARNEL_TEST_FIREBIRD VARNEL_TEST_DSN
-# and the same names with the prefix VARNEL_TEST_FB3DEFAULT_ (fb3default) or
-# VARNEL_TEST_FB4_ (fb4) in place of VARNEL_TEST_, plus for those two
+# and the same names with the prefix VARNEL_TEST_FB3DEFAULT_ (fb3default),
+# VARNEL_TEST_FB4_ (fb4) or VARNEL_TEST_IPV6_ (ipv6, whose SERVER is ::1) in place
+# of VARNEL_TEST_, plus for those three
 #   ..._MIXED_USER ..._MIXED_PASSWORD  a user whose login keeps its case: the login
 #                                      is "Mixed", double quotes included
 #   ..._EVENT_USER ..._EVENT_PASSWORD  an ordinary user, EVENTUSER
@@ -69,9 +73,9 @@
 #   databases.conf and security database from its directory (the FIREBIRD variable
 #   names the server's root directory) and keeps its lock files there too
 #   (FIREBIRD_LOCK), so /etc/firebird and a system server on port 3050 are left
-#   alone. The server listens on 127.0.0.1 only and runs as the user "firebird";
-#   the Firebird 4 server runs chrooted in VARNEL_FB_DIR/root as that root's
-#   firebird user, its instance directory is /var/lib/varnel inside the root and
+#   alone. The server listens on 127.0.0.1 only (ipv6: ::1 only) and runs as the
+#   user "firebird"; the Firebird 4 server runs chrooted in VARNEL_FB_DIR/root as
+#   that root's firebird user, its instance directory is /var/lib/varnel inside the root and
 #   its log is firebird4.0.log there. Nothing is mounted while it runs.
 #
 # The test database data/varnel.fdb of the instance directory (alias "varnel") has
@@ -87,7 +91,7 @@ set -euo pipefail
 
 PROFILE=legacy
 case "${1:-}" in
-    legacy | fb3default | fb4)
+    legacy | fb3default | fb4 | ipv6)
         PROFILE=$1
         shift
         ;;
@@ -102,6 +106,7 @@ EVENT_USER=EVENTUSER
 EVENT_PASSWORD=eventpw
 ISQL=/usr/bin/isql-fb
 ROOT=""
+BIND=127.0.0.1
 case "$PROFILE" in
     legacy)
         FB_DIR=${VARNEL_FB_DIR:-/var/tmp/varnel-firebird}
@@ -119,6 +124,17 @@ case "$PROFILE" in
         ENV_PREFIX=VARNEL_TEST_FB4_
         ROOT=$FB_DIR/root
         ;;
+    ipv6)
+        FB_DIR=${VARNEL_FB_DIR:-/var/tmp/varnel-firebird-ipv6}
+        FB_PORT=${VARNEL_FB_PORT:-3054}
+        ENV_PREFIX=VARNEL_TEST_IPV6_
+        BIND=::1
+        ;;
+esac
+# The server's address as a Firebird client names it: an IPv6 address in brackets.
+case "$BIND" in
+    *:*) DSN_HOST="[$BIND]" ;;
+    *) DSN_HOST=$BIND ;;
 esac
 if [ -z "$ROOT" ]; then
     VERSION=3.0
@@ -328,7 +344,7 @@ server_pid() {
 }
 
 port_open() {
-    (exec 3<>"/dev/tcp/127.0.0.1/$FB_PORT") 2>/dev/null
+    (exec 3<>"/dev/tcp/$BIND/$FB_PORT") 2>/dev/null
 }
 
 # Runs a command as the firebird user against the private root directory. Embedded
@@ -371,7 +387,7 @@ EOF
             echo "# Authentication, user manager and wire encryption: the server's defaults."
         fi
         cat <<EOF
-RemoteBindAddress = 127.0.0.1
+RemoteBindAddress = $BIND
 RemoteServicePort = $FB_PORT
 RemoteAuxPort = 0
 # How long the server waits for the auxiliary (event) connection.
@@ -391,7 +407,7 @@ EOF
     # tests): the login and encryption the server asks for.
     case "$PROFILE" in
         legacy) printf 'AuthClient = Srp, Legacy_Auth\nWireCrypt = Enabled\n' ;;
-        fb3default) printf 'AuthClient = Srp\nWireCrypt = Required\n' ;;
+        fb3default | ipv6) printf 'AuthClient = Srp\nWireCrypt = Required\n' ;;
         fb4) printf 'AuthClient = Srp256\nWireCrypt = Required\n' ;;
     esac >"$DIR/client/firebird.conf"
     if [ -n "$ROOT" ]; then
@@ -457,7 +473,7 @@ EOF
 
 cmd_start() {
     if server_pid >/dev/null; then
-        say "running on 127.0.0.1:$FB_PORT (pid $(server_pid))"
+        say "running on $DSN_HOST:$FB_PORT (pid $(server_pid))"
         return 0
     fi
     need_root start
@@ -478,7 +494,7 @@ cmd_start() {
         start-stop-daemon --start --background --make-pidfile --pidfile "$PIDFILE" "${how[@]}"
     for _ in $(seq 1 400); do
         if port_open; then
-            say "running on 127.0.0.1:$FB_PORT (pid $(cat "$PIDFILE")), database $DATABASE"
+            say "running on $DSN_HOST:$FB_PORT (pid $(cat "$PIDFILE")), database $DATABASE"
             return 0
         fi
         # Until it has exec'd the server the child is still start-stop-daemon.
@@ -503,7 +519,7 @@ cmd_stop() {
 cmd_status() {
     local pid
     if pid=$(server_pid); then
-        echo "running on 127.0.0.1:$FB_PORT (pid $pid), database $DATABASE"
+        echo "running on $DSN_HOST:$FB_PORT (pid $pid), database $DATABASE"
         return 0
     fi
     echo "not running"
@@ -513,10 +529,10 @@ cmd_status() {
 cmd_env() {
     server_pid >/dev/null || say "warning: the server is not running (start it first)"
     local p=$ENV_PREFIX
-    printf 'export %sSERVER=127.0.0.1 %sPORT=%q %sDATABASE=%q' "$p" "$p" "$FB_PORT" "$p" "$DATABASE"
+    printf 'export %sSERVER=%q %sPORT=%q %sDATABASE=%q' "$p" "$BIND" "$p" "$FB_PORT" "$p" "$DATABASE"
     printf ' %sUSER=%q %sPASSWORD=%q' "$p" "$FB_USER" "$p" "$FB_PASSWORD"
     printf ' %sISQL=%q %sFIREBIRD=%q %sDSN=%q' "$p" "$ISQL" "$p" "$DIR/client" \
-        "$p" "127.0.0.1/$FB_PORT:$DATABASE"
+        "$p" "$DSN_HOST/$FB_PORT:$DATABASE"
     if [ "$PROFILE" != legacy ]; then
         printf ' %sMIXED_USER=%q %sMIXED_PASSWORD=%q %sEVENT_USER=%q %sEVENT_PASSWORD=%q' \
             "$p" "$MIXED_USER" "$p" "$MIXED_PASSWORD" "$p" "$EVENT_USER" "$p" "$EVENT_PASSWORD"
@@ -527,7 +543,7 @@ cmd_env() {
 cmd_sql() {
     server_pid >/dev/null || die "the server is not running"
     local run=(env FIREBIRD="$DIR/client" FIREBIRD_LOCK="$DIR/client/lock"
-        "$ISQL" -q -user "$FB_USER" -password "$FB_PASSWORD" "127.0.0.1/$FB_PORT:$DATABASE")
+        "$ISQL" -q -user "$FB_USER" -password "$FB_PASSWORD" "$DSN_HOST/$FB_PORT:$DATABASE")
     if [ $# -gt 0 ]; then
         printf '%s\ncommit;\n' "$*" | "${run[@]}"
     else

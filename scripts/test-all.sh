@@ -66,8 +66,9 @@ fi
 step "starting the Firebird test servers"
 # The legacy-configured Firebird 3 (port 3051), Firebird 3 at its default security
 # settings (3052) and Firebird 4 at its defaults in a Debian trixie root (3053; the
-# root is made once, in about a minute, and kept).
-for profile in legacy fb3default fb4; do
+# root is made once, in about a minute, and kept), and Firebird 3 at its defaults on
+# the IPv6 loopback ::1 (3054).
+for profile in legacy fb3default fb4 ipv6; do
     as_root scripts/firebird-test-server.sh "$profile" start ||
         die "the Firebird test server '$profile' did not start"
     eval "$(scripts/firebird-test-server.sh "$profile" env)"

@@ -1,6 +1,5 @@
 #include "channel/database.h"
 
-#include <cstdio>
 #include <new>
 
 #include "messages/messages.h"
@@ -115,42 +114,38 @@ bool CDatabase::InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t*
     return true;
 }
 
-bool CDatabase::ConnectRequest(uint32_t* objectHandle, AnsiString* address, uint32_t* port) {
+bool CDatabase::ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* address) {
     WriteConnectRequest(mainStream, databaseHandle);
     CResponse response;
     const bool answered = ReadReply(response);
     *objectHandle = static_cast<uint32_t>(response.objectHandle);
-    *port = 0;
-    address->Clear();
+    address->length = 0;
     if (!answered) {
         return false;
     }
-    if (!DecodeAuxiliaryPort(response.data, port)) {
+    uint32_t port = 0;
+    if (!DecodeAuxiliaryPort(response.data, &port)) {
         mainStream.Fail(ErrorKind::kProtocol, msg::kNoEventAddress);
         return false;
     }
     // The server reports its own address of the main connection, which a client
     // behind address translation cannot reach: connect where the main connection
     // goes, to the port the server named.
-    const uint32_t ip = mainStream.socket.Address().address;  // network byte order
-    const auto* octets = reinterpret_cast<const uint8_t*>(&ip);
-    char text[16];
-    std::snprintf(text, sizeof text, "%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
-    *address = AnsiString(text);
+    *address = mainStream.socket.Address();
+    platform::SetAddressPort(address, static_cast<uint16_t>(port));
     return true;
 }
 
 bool CDatabase::OpenAuxiliary() {
     uint32_t objectHandle = 0;
-    uint32_t port = 0;
-    AnsiString address;
-    if (!ConnectRequest(&objectHandle, &address, &port)) {
+    platform::SocketAddress address;
+    if (!ConnectRequest(&objectHandle, &address)) {
         return false;
     }
-    if (address.IsEmpty() || port == 0) {
+    if (address.length == 0) {
         return false;
     }
-    if (!auxStream.Open(address, port)) {
+    if (!auxStream.Open(&address, 1)) {
         // Say why events cannot be had: the auxiliary connection's own reason.
         mainStream.Fail(auxStream.errorKind, auxStream.errorText);
         return false;

@@ -79,10 +79,10 @@ public:
     AnsiString GetServerVersion();
     bool InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t* buffer,
                       int32_t bufferLength);
-    // Asks the server for an auxiliary connection. True with the address (that of the
-    // main connection) and the port the server listens on for it; false with the
-    // reason in mainStream.errorText.
-    bool ConnectRequest(uint32_t* objectHandle, AnsiString* address, uint32_t* port);
+    // Asks the server for an auxiliary connection. True with the address to connect
+    // it to: the main connection's peer address, in whichever family it has, with
+    // the port the server listens on; false with the reason in mainStream.errorText.
+    bool ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* address);
     // Opens auxStream as ConnectRequest says. False with the reason in
     // mainStream.errorText.
     bool OpenAuxiliary();

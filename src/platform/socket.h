@@ -1,11 +1,11 @@
 #pragma once
-// Blocking IPv4 TCP sockets: the service start-up, creation, name resolution,
-// connect, send, receive, shutdown and close.
+// Blocking TCP sockets over IPv4 and IPv6: the service start-up, creation, name
+// resolution, connect, send, receive, shutdown and close.
 //
-// Windows: Winsock 2 (WSAStartup/WSACleanup, inet_addr then gethostbyname, send,
-// recv, shutdown, ioctlsocket FIONBIO, closesocket).
-// POSIX: BSD sockets; the service start-up has no counterpart, name resolution uses
-// getaddrinfo, and sends never raise SIGPIPE (MSG_NOSIGNAL).
+// Windows: Winsock 2 (WSAStartup/WSACleanup, getaddrinfo, send, recv, shutdown,
+// ioctlsocket FIONBIO, closesocket).
+// POSIX: BSD sockets; the service start-up has no counterpart, and sends never raise
+// SIGPIPE (MSG_NOSIGNAL).
 //
 // Every socket is created with TCP_NODELAY: the protocol layer sends each request in
 // one piece and waits for its reply, so Nagle's algorithm would only add the peer's
@@ -24,35 +24,38 @@ namespace platform {
 using SocketHandle = intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
 
-// An IPv4 socket address laid out as sockaddr_in (16 bytes): family 2 (AF_INET),
-// port and address in network byte order, eight zero bytes.
-struct SocketAddressV4 {
-    uint16_t family;
-    uint16_t port;     // network byte order
-    uint32_t address;  // network byte order
-    uint8_t zero[8];
+// A socket address of either family as the system lays it out (sockaddr_in or
+// sockaddr_in6), with its length in bytes; length 0: no address.
+struct SocketAddress {
+    uint32_t length;
+    alignas(8) uint8_t bytes[28];
 };
-static_assert(sizeof(SocketAddressV4) == 16, "laid out as sockaddr_in");
-
-constexpr uint16_t kAddressFamilyInet = 2;
 
 // Starts the socket service for one socket object (WSAStartup asking for 2.0); every
 // successful start is matched by one StopSocketService. POSIX: always true.
 bool StartSocketService();
 void StopSocketService();
 
-// A TCP stream socket over IPv4 with TCP_NODELAY set; kInvalidSocket on failure.
-SocketHandle CreateTcpSocket();
+// A TCP stream socket for the family of address, with TCP_NODELAY and keepalive
+// set; kInvalidSocket on failure.
+SocketHandle CreateTcpSocket(const SocketAddress& address);
 
-// The IPv4 address of host in network byte order. A dotted literal that inet_addr
-// accepts is taken without a lookup; anything else (255.255.255.255 included, since
-// it reads as INADDR_NONE) goes to the name resolver, whose first IPv4 address is
-// taken. False when the name does not resolve.
-bool ResolveIPv4(const char* host, uint32_t* address);
+// The addresses of host for a TCP connection to port, at most max of them, in the
+// order the system's resolver gives them (IPv4 and IPv6 alike); a numeric address of
+// either family is taken as it is. The count, 0 when the name does not resolve.
+int ResolveAddresses(const char* host, uint16_t port, SocketAddress* addresses, int max);
+
+// The address as numeric text without the port ("192.0.2.7", "2001:db8::7"), cut to
+// fit size (terminated); "" when there is no address.
+void AddressText(const SocketAddress& address, char* text, uint32_t size);
+bool IsIPv6(const SocketAddress& address);
+// The port, and the same address with another port (both in host byte order).
+uint16_t AddressPort(const SocketAddress& address);
+void SetAddressPort(SocketAddress* address, uint16_t port);
 
 // True when the connect succeeded within timeoutMs (kInfinite: as long as the system
 // tries). The socket is back in blocking mode afterwards.
-bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address, uint32_t timeoutMs);
+bool ConnectSocket(SocketHandle socket, const SocketAddress& address, uint32_t timeoutMs);
 
 // One send or receive call: the number of bytes moved, 0 when the peer has closed
 // (receive), a negative value on error. Calls interrupted by a signal are repeated.

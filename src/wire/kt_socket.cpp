@@ -1,19 +1,6 @@
 #include "wire/kt_socket.h"
 
-#include <cstring>
-
 #include "platform/clock.h"
-
-namespace {
-
-uint16_t ToNetworkOrder(uint16_t value) {
-    uint8_t bytes[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-    uint16_t result;
-    std::memcpy(&result, bytes, sizeof result);
-    return result;
-}
-
-}  // namespace
 
 CKtSocket::CKtSocket()
     : serviceStarted_(platform::StartSocketService()),
@@ -33,25 +20,19 @@ platform::SocketHandle CKtSocket::Handle() const {
     return handle_;
 }
 
-bool CKtSocket::Create() {
+bool CKtSocket::Create(const platform::SocketAddress& address) {
     CloseAbrupt();
+    address_ = address;
     if (!serviceStarted_) {
         return false;
     }
-    platform::SocketHandle handle = platform::CreateTcpSocket();
+    platform::SocketHandle handle = platform::CreateTcpSocket(address);
     if (handle == platform::kInvalidSocket) {
         return false;
     }
     platform::LockGuard guard(lock_);
     handle_ = handle;
     return true;
-}
-
-void CKtSocket::SetAddress(uint32_t address, uint16_t port) {
-    std::memset(&address_, 0, sizeof address_);
-    address_.family = platform::kAddressFamilyInet;
-    address_.port = ToNetworkOrder(port);
-    address_.address = address;
 }
 
 bool CKtSocket::Connect(uint32_t timeoutMs) {

@@ -30,14 +30,13 @@ public:
     bool IsOpen() const { return Handle() != platform::kInvalidSocket; }
     // False when the socket service could not be started: no socket can be made.
     bool ServiceStarted() const { return serviceStarted_; }
-    const platform::SocketAddressV4& Address() const { return address_; }
+    // The address the socket connects or connected to.
+    const platform::SocketAddress& Address() const { return address_; }
 
-    // Creates a new socket, closing an open one abruptly first. False when the
-    // socket cannot be created.
-    bool Create();
-    // Sets the address (address in network byte order, port in host byte order).
-    void SetAddress(uint32_t address, uint16_t port);
-    // Connects the socket to the address within timeoutMs (kInfinite: as long as the
+    // Creates a new socket for the family of address and keeps the address, closing
+    // an open socket abruptly first. False when the socket cannot be created.
+    bool Create(const platform::SocketAddress& address);
+    // Connects the socket to its address within timeoutMs (kInfinite: as long as the
     // system tries); false when there is no socket or the connect fails.
     bool Connect(uint32_t timeoutMs = platform::kInfinite);
     // Waits up to timeoutMs for something to read: 1 readable, 0 time-out, -1 error
@@ -76,7 +75,7 @@ private:
 
     bool serviceStarted_;
     platform::SocketHandle handle_;
-    platform::SocketAddressV4 address_;
+    platform::SocketAddress address_;
     mutable platform::Lock lock_;
     Use uses_[kMaxUses];
 };

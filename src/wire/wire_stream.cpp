@@ -30,6 +30,20 @@ CWireStream::CWireStream(IWireTransport* transport)
     : pendingOperation(-1), socketTransport_(socket), transport_(transport), broken_(false) {}
 
 bool CWireStream::Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs) {
+    // "[2001:db8::7]" as in a URL: the brackets are not part of the address.
+    AnsiString name = host;
+    if (name.Length() >= 2 && name[0] == '[' && name[name.Length() - 1] == ']') {
+        name = AnsiString(host.Data() + 1, host.Length() - 2);
+    }
+    platform::SocketAddress addresses[kMaxAddresses];
+    const int count = name.IsEmpty() ? 0
+                                     : platform::ResolveAddresses(
+                                           name.CStr(), static_cast<uint16_t>(port & 0xFFFFu),
+                                           addresses, kMaxAddresses);
+    return Open(addresses, count, timeoutMs);
+}
+
+bool CWireStream::Open(const platform::SocketAddress* addresses, int count, uint32_t timeoutMs) {
     output_.clear();
     inputStart_ = 0;
     inputEnd_ = 0;
@@ -40,22 +54,32 @@ bool CWireStream::Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs
         Fail(ErrorKind::kSystem, msg::kSocketServiceFailed);
         return false;
     }
-    if (!socket.Create()) {
-        Fail(ErrorKind::kSystem, msg::kSocketFailed);
-        return false;
-    }
-    uint32_t address = 0;
-    socket.SetAddress(0, static_cast<uint16_t>(port & 0xFFFFu));
-    if (!platform::ResolveIPv4(host.CStr(), &address)) {
+    if (count <= 0) {
+        socket.CloseAbrupt();
         Fail(ErrorKind::kIo, msg::kCannotResolve);
         return false;
     }
-    socket.SetAddress(address, static_cast<uint16_t>(port & 0xFFFFu));
-    if (!socket.Connect(timeoutMs)) {
-        Fail(ErrorKind::kIo, msg::kCannotConnect);
-        return false;
+    const uint32_t start = platform::TickCount();
+    for (int i = 0; i < count; ++i) {
+        if (!socket.Create(addresses[i])) {
+            Fail(ErrorKind::kSystem, msg::kSocketFailed);
+            return false;
+        }
+        uint32_t limit = platform::kInfinite;
+        if (timeoutMs != platform::kInfinite) {
+            // Unsigned difference: the counter's wrap does no harm.
+            const uint32_t elapsed = platform::TickCount() - start;
+            if (elapsed >= timeoutMs) {
+                break;
+            }
+            limit = (timeoutMs - elapsed) / static_cast<uint32_t>(count - i);
+        }
+        if (socket.Connect(limit)) {
+            return true;
+        }
     }
-    return true;
+    Fail(ErrorKind::kIo, msg::kCannotConnect);
+    return false;
 }
 
 bool CWireStream::Close() {

@@ -72,10 +72,17 @@ public:
     AnsiString errorText;
     ErrorKind errorKind = ErrorKind::kNone;
 
-    // Connects to host (name or dotted IPv4 address) on the low 16 bits of port,
-    // giving up after timeoutMs. False with errorText set; the socket then stays open
-    // until Close.
+    // Connects to host on the low 16 bits of port, giving up after timeoutMs: a name,
+    // an IPv4 address or an IPv6 address (in brackets or not). A name's addresses are
+    // tried in the resolver's order until one connects; each try gets an equal share
+    // of the time left, the last one all of it. False with errorText set; the socket
+    // then stays open until Close.
     bool Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs = platform::kInfinite);
+    // The same for addresses already resolved (count of them).
+    bool Open(const platform::SocketAddress* addresses, int count,
+              uint32_t timeoutMs = platform::kInfinite);
+    // At most this many addresses of one name are tried.
+    static constexpr int kMaxAddresses = 16;
     // Abrupt close (see CKtSocket::CloseAbrupt); safe while another thread reads.
     // Always true.
     bool Close();

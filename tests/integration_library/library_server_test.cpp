@@ -53,7 +53,8 @@ protected:
     SimHost host;
 };
 
-// A connection string with wirecrypt=Required; a trigger's event, pumped; then two
+// A connection string with wirecrypt=Required (over IPv6 where the server listens on
+// ::1, the auxiliary connection too); a trigger's event, pumped; then two
 // commits while the host does not pump arrive as one; a rollback fires nothing; names
 // differ by case.
 TEST_P(LibraryServer, EventsRunTheSubscribersCommand) {
@@ -80,8 +81,8 @@ TEST_P(LibraryServer, EventsRunTheSubscribersCommand) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, LibraryServer,
                          ::testing::Values(varnel_test::kLegacyServer,
-                                           varnel_test::kFirebird3Default,
-                                           varnel_test::kFirebird4));
+                                           varnel_test::kFirebird3Default, varnel_test::kFirebird4,
+                                           varnel_test::kIPv6Server));
 
 class Legacy : public LibraryServer {};
 

@@ -298,20 +298,24 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxListener) {
                           r.status.empty() ? StatusError(0) : r.status);
 }
 
-int ListenOnLoopback(uint16_t* port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(*port);
-    socklen_t size = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 4) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+int ListenOnLoopback(uint16_t* port, bool ipv6) {
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in v4{};
+    sockaddr_in6 v6{};
+    v4.sin_family = AF_INET;
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    v4.sin_port = htons(*port);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_loopback;
+    v6.sin6_port = htons(*port);
+    auto* address = ipv6 ? reinterpret_cast<sockaddr*>(&v6) : reinterpret_cast<sockaddr*>(&v4);
+    socklen_t size = ipv6 ? sizeof v6 : sizeof v4;
+    if (::bind(fd, address, size) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, address, &size) != 0) {
         ::close(fd);
         return -1;
     }
-    *port = ntohs(address.sin_port);
+    *port = ntohs(ipv6 ? v6.sin6_port : v4.sin_port);
     return fd;
 }
 

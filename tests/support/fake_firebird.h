@@ -137,8 +137,9 @@ private:
     std::vector<int> aux_;  // every accepted auxiliary connection; -1 once closed
 };
 
-// A listening socket on 127.0.0.1 at *port (0: a free one, written back), or -1.
-int ListenOnLoopback(uint16_t* port);
+// A listening socket on 127.0.0.1 (or ::1) at *port (0: a free one, written back),
+// or -1.
+int ListenOnLoopback(uint16_t* port, bool ipv6 = false);
 uint16_t UnusedLoopbackPort();  // nothing listens there (it was free a moment ago)
 
 Bytes StatusError(int32_t code);  // 0: success

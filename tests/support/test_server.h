@@ -18,10 +18,12 @@ struct TestServerConfig {
     std::string database, user, password, isql, firebirdClient, dsn, mixedUser, mixedPassword;
 };
 
-// The legacy-configured Firebird 3, Firebird 3 and Firebird 4 at their defaults.
+// The legacy-configured Firebird 3, Firebird 3 and Firebird 4 at their defaults, and
+// Firebird 3 at its defaults on the IPv6 loopback.
 constexpr const char* kLegacyServer = "VARNEL_TEST_";
 constexpr const char* kFirebird3Default = "VARNEL_TEST_FB3DEFAULT_";
 constexpr const char* kFirebird4 = "VARNEL_TEST_FB4_";
+constexpr const char* kIPv6Server = "VARNEL_TEST_IPV6_";
 
 // False with the reason when the server is not configured.
 bool ReadTestServerConfig(TestServerConfig* config, std::string* reason,

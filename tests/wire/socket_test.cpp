@@ -80,11 +80,57 @@ TEST_F(Socket, OpenResolvesTakesThePortsLow16BitsSetsNoDelayAndARequestArrivesWh
         getsockopt(static_cast<int>(stream.Handle()), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size),
         0);
     EXPECT_NE(noDelay, 0);
-    EXPECT_EQ(stream.socket.Address().address, htonl(INADDR_LOOPBACK));
+    char address[64];
+    platform::AddressText(stream.socket.Address(), address, sizeof address);
+    EXPECT_STREQ(address, "127.0.0.1");
     stream.WriteInt(op_detach);
     stream.WriteOpaque("abcde", 5);
     EXPECT_TRUE(stream.Flush());
     EXPECT_EQ(peer.Receive(16), Join({Words({21}), Opaque("abcde")}));
+}
+
+// Either family, by name or number, an IPv6 address with or without brackets; of
+// several addresses the first that connects is taken, in the order given.
+TEST_F(Socket, OpensEitherFamilyAndTriesTheNextAddress) {
+    uint16_t port4 = 0, port6 = 0;
+    const int listener4 = ListenOnLoopback(&port4);
+    const int listener6 = ListenOnLoopback(&port6, true);
+    ASSERT_GE(listener4, 0);
+    ASSERT_GE(listener6, 0) << "no IPv6 loopback";
+    const struct {
+        const char* host;
+        uint16_t port;
+        const char* address;
+    } cases[] = {{"127.0.0.1", port4, "127.0.0.1"},
+                 {"::1", port6, "::1"},
+                 {"[::1]", port6, "::1"},
+                 {"[0:0::1]", port6, "::1"}};
+    char text[64];
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.host);
+        CWireStream stream;
+        ASSERT_TRUE(stream.Open(c.host, c.port, 2000)) << stream.errorText.CStr();
+        platform::AddressText(stream.socket.Address(), text, sizeof text);
+        EXPECT_STREQ(text, c.address);
+        EXPECT_EQ(platform::AddressPort(stream.socket.Address()), c.port);
+    }
+    // Nothing listens on ::1 at port4: the second address connects, within the time.
+    platform::SocketAddress both[2];
+    ASSERT_EQ(platform::ResolveAddresses("::1", port4, &both[0], 1), 1);
+    ASSERT_EQ(platform::ResolveAddresses("127.0.0.1", port4, &both[1], 1), 1);
+    for (uint32_t limit : {platform::kInfinite, 2000u}) {
+        CWireStream stream;
+        platform::ResetSystemCalls();
+        ASSERT_TRUE(stream.Open(both, 2, limit)) << stream.errorText.CStr();
+        EXPECT_EQ(platform::SystemCallCount(SystemCall::kConnect), 2);
+        platform::AddressText(stream.socket.Address(), text, sizeof text);
+        EXPECT_STREQ(text, "127.0.0.1");
+    }
+    CWireStream stream;
+    EXPECT_FALSE(stream.Open(both, 1, 2000));
+    EXPECT_EQ(stream.errorText, AnsiString("Unable to connect."));
+    ::close(listener4);
+    ::close(listener6);
 }
 
 TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
@@ -142,7 +188,8 @@ TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
         EXPECT_EQ(stream.errorText, AnsiString(c.text));
         EXPECT_EQ(stream.errorKind, c.kind);
         EXPECT_EQ(stream.IsBroken(), opens);
-        EXPECT_EQ(stream.IsOpen(), c.fails != S::kSocket);  // a socket stays until Close
+        // A socket, once made, stays until Close.
+        EXPECT_EQ(stream.IsOpen(), c.fails != S::kSocket && c.peer != kBadName);
         platform::ResetSystemCalls();
     }
 }

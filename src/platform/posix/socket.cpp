@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -23,12 +25,13 @@ bool StartSocketService() {
 
 void StopSocketService() {}
 
-SocketHandle CreateTcpSocket() {
+SocketHandle CreateTcpSocket(const SocketAddress& address) {
     if (SystemCallFails(SystemCall::kSocket)) {
         errno = EMFILE;
         return kInvalidSocket;
     }
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int family = IsIPv6(address) ? AF_INET6 : AF_INET;
+    int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
         return kInvalidSocket;
     }
@@ -42,49 +45,87 @@ SocketHandle CreateTcpSocket() {
     return fd;
 }
 
-bool ResolveIPv4(const char* host, uint32_t* address) {
-    in_addr_t literal = ::inet_addr(host);
-    if (literal != INADDR_NONE) {
-        *address = literal;
-        return true;
-    }
-    // getaddrinfo rather than gethostbyname: the resolver may run on several threads.
+int ResolveAddresses(const char* host, uint16_t port, SocketAddress* addresses, int max) {
+    // getaddrinfo rather than gethostbyname: it knows both families and may run on
+    // several threads at once.
     struct addrinfo hints {};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
     struct addrinfo* found = nullptr;
     if (SystemCallFails(SystemCall::kResolve)) {
-        return false;
+        return 0;
     }
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) {
-        return false;
+    if (::getaddrinfo(host, nullptr, &hints, &found) != 0) {
+        return 0;
     }
-    bool ok = false;
-    for (struct addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-            *address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-            ok = true;
-            break;
+    int count = 0;
+    for (struct addrinfo* entry = found; entry != nullptr && count < max; entry = entry->ai_next) {
+        const bool usable =
+            entry->ai_addr != nullptr &&
+            ((entry->ai_family == AF_INET && entry->ai_addrlen == sizeof(sockaddr_in)) ||
+             (entry->ai_family == AF_INET6 && entry->ai_addrlen == sizeof(sockaddr_in6)));
+        if (usable) {
+            SocketAddress& address = addresses[count++];
+            std::memset(&address, 0, sizeof address);
+            address.length = static_cast<uint32_t>(entry->ai_addrlen);
+            std::memcpy(address.bytes, entry->ai_addr, entry->ai_addrlen);
+            SetAddressPort(&address, port);
         }
     }
     ::freeaddrinfo(found);
-    return ok;
+    return count;
 }
 
-bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address, uint32_t timeoutMs) {
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = address.port;
-    target.sin_addr.s_addr = address.address;
+bool IsIPv6(const SocketAddress& address) {
+    sa_family_t family;
+    std::memcpy(&family, address.bytes, sizeof family);
+    return address.length == sizeof(sockaddr_in6) && family == AF_INET6;
+}
+
+void AddressText(const SocketAddress& address, char* text, uint32_t size) {
+    if (size == 0) {
+        return;
+    }
+    text[0] = '\0';
+    if (address.length == 0) {
+        return;
+    }
+    char host[NI_MAXHOST];
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(address.bytes), address.length, host,
+                      sizeof host, nullptr, 0, NI_NUMERICHOST) == 0) {
+        std::snprintf(text, size, "%s", host);
+    }
+}
+
+uint16_t AddressPort(const SocketAddress& address) {
+    // sin_port and sin6_port sit at the same place, in network byte order.
+    in_port_t port;
+    std::memcpy(&port, address.bytes + offsetof(sockaddr_in, sin_port), sizeof port);
+    return ntohs(port);
+}
+
+void SetAddressPort(SocketAddress* address, uint16_t port) {
+    static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port),
+                  "one place for the port");
+    const in_port_t value = htons(port);
+    std::memcpy(address->bytes + offsetof(sockaddr_in, sin_port), &value, sizeof value);
+}
+
+bool ConnectSocket(SocketHandle socket, const SocketAddress& address, uint32_t timeoutMs) {
     if (SystemCallFails(SystemCall::kConnect)) {
         errno = ECONNREFUSED;
+        return false;
+    }
+    if (address.length == 0) {
+        errno = EDESTADDRREQ;
         return false;
     }
     const int fd = static_cast<int>(socket);
     const int flags = ::fcntl(fd, F_GETFL);
     const bool bounded =
         timeoutMs != kInfinite && flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(address.bytes), address.length);
     if (rc != 0 && (errno == EINPROGRESS || errno == EINTR)) {
         // Completes in the background: wait until it is writable, then ask how it went.
         struct pollfd entry {};

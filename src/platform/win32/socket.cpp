@@ -5,7 +5,10 @@
 
 #include <mstcpip.h>
 #include <windows.h>
+#include <ws2tcpip.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 namespace platform {
@@ -40,8 +43,8 @@ void StopSocketService() {
     ::WSACleanup();
 }
 
-SocketHandle CreateTcpSocket() {
-    SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+SocketHandle CreateTcpSocket(const SocketAddress& address) {
+    SOCKET s = ::socket(IsIPv6(address) ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
         return kInvalidSocket;
     }
@@ -56,34 +59,83 @@ SocketHandle CreateTcpSocket() {
     return static_cast<SocketHandle>(s);
 }
 
-bool ResolveIPv4(const char* host, uint32_t* address) {
-    unsigned long literal = ::inet_addr(host);
-    if (literal != INADDR_NONE) {
-        *address = static_cast<uint32_t>(literal);
-        return true;
+int ResolveAddresses(const char* host, uint16_t port, SocketAddress* addresses, int max) {
+    // getaddrinfo (Windows XP and later) knows both families and is thread-safe.
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host, nullptr, &hints, &found) != 0) {
+        return 0;
     }
-    // gethostbyname keeps its result per thread in Winsock, so it is safe here.
-    hostent* entry = ::gethostbyname(host);
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_addr_list == nullptr ||
-        entry->h_addr_list[0] == nullptr) {
-        return false;
+    int count = 0;
+    for (addrinfo* entry = found; entry != nullptr && count < max; entry = entry->ai_next) {
+        const bool usable =
+            entry->ai_addr != nullptr &&
+            ((entry->ai_family == AF_INET && entry->ai_addrlen == sizeof(sockaddr_in)) ||
+             (entry->ai_family == AF_INET6 && entry->ai_addrlen == sizeof(sockaddr_in6)));
+        if (usable) {
+            SocketAddress& address = addresses[count++];
+            std::memset(&address, 0, sizeof address);
+            address.length = static_cast<uint32_t>(entry->ai_addrlen);
+            std::memcpy(address.bytes, entry->ai_addr, entry->ai_addrlen);
+            SetAddressPort(&address, port);
+        }
     }
-    std::memcpy(address, entry->h_addr_list[0], sizeof *address);
-    return true;
+    ::freeaddrinfo(found);
+    return count;
 }
 
-bool ConnectSocket(SocketHandle socket, const SocketAddressV4& address, uint32_t timeoutMs) {
-    sockaddr_in target;
-    std::memset(&target, 0, sizeof target);
-    target.sin_family = AF_INET;
-    target.sin_port = address.port;
-    target.sin_addr.s_addr = address.address;
+bool IsIPv6(const SocketAddress& address) {
+    ADDRESS_FAMILY family;
+    std::memcpy(&family, address.bytes, sizeof family);
+    return address.length == sizeof(sockaddr_in6) && family == AF_INET6;
+}
+
+void AddressText(const SocketAddress& address, char* text, uint32_t size) {
+    if (size == 0) {
+        return;
+    }
+    text[0] = '\0';
+    if (address.length == 0) {
+        return;
+    }
+    char host[NI_MAXHOST];
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(address.bytes),
+                      static_cast<int>(address.length), host, sizeof host, nullptr, 0,
+                      NI_NUMERICHOST) == 0) {
+        std::snprintf(text, size, "%s", host);
+    }
+}
+
+uint16_t AddressPort(const SocketAddress& address) {
+    // sin_port and sin6_port sit at the same place, in network byte order.
+    u_short port;
+    std::memcpy(&port, address.bytes + offsetof(sockaddr_in, sin_port), sizeof port);
+    return ntohs(port);
+}
+
+void SetAddressPort(SocketAddress* address, uint16_t port) {
+    static_assert(offsetof(sockaddr_in, sin_port) == offsetof(sockaddr_in6, sin6_port),
+                  "one place for the port");
+    const u_short value = htons(port);
+    std::memcpy(address->bytes + offsetof(sockaddr_in, sin_port), &value, sizeof value);
+}
+
+bool ConnectSocket(SocketHandle socket, const SocketAddress& address, uint32_t timeoutMs) {
+    if (address.length == 0) {
+        ::WSASetLastError(WSAEDESTADDRREQ);
+        return false;
+    }
     const SOCKET s = ToSocket(socket);
     u_long nonBlocking = timeoutMs != kInfinite ? 1 : 0;
     if (nonBlocking != 0) {
         ::ioctlsocket(s, FIONBIO, &nonBlocking);
     }
-    int rc = ::connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    int rc = ::connect(s, reinterpret_cast<const sockaddr*>(address.bytes),
+                       static_cast<int>(address.length));
     if (rc != 0 && nonBlocking != 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
         // Completes in the background: writable on success, in the except set on failure.
         fd_set writable, failed;
