@@ -9,6 +9,10 @@
 #                                            security settings (VARNEL_TEST_FB3DEFAULT_*)
 #   tests/windows/varnel_dll_e2e.exe         Varnel.dll as a program that declares its
 #                                            functions uses it, against the latter
+#   varnel-host.exe                          a script with RUN (the Windows shell), and
+#                                            --check against each test server that is
+#                                            set (the IPv6 one too), with an event
+#                                            fired while it waits
 #
 #   scripts/run-wine-tests.sh
 #
@@ -43,7 +47,8 @@ step() {
 
 step "building the win64 test programs in $build_dir"
 cmake --preset win64 -S "$root" -B "$build_dir" >/dev/null
-cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e varnel_dll_e2e -j2
+cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e varnel_dll_e2e \
+    varnel-host -j2
 
 # The Windows paths of the built libraries (the prefix maps Z: to the root).
 library=$build_dir/Varnel.fll
@@ -178,6 +183,53 @@ if [ -n "${VARNEL_TEST_FB3DEFAULT_SERVER:-}" ]; then
     run_program tests/windows/varnel_library_e2e.exe 180 "$library_windows"
     run_program tests/windows/varnel_dll_e2e.exe 120 "$dll_windows"
 fi
+
+# varnel-host.exe: one check that passes or fails. $1 describes it, $2 the text its
+# output must hold, the rest is the command line.
+check_host() {
+    local what=$1 expect=$2 output code=0 begin
+    shift 2
+    begin=$(date +%s.%N)
+    step "varnel-host.exe: $what"
+    output=$(timeout -k 5 120 wine "$build_dir/varnel-host.exe" "$@" 2>&1 | tr -d '\r') || code=$?
+    sed 's/^/  /' <<<"$output"
+    local took
+    took=$(echo "$(date +%s.%N) $begin" | awk '{ printf "%.1f s", $1 - $2 }')
+    if [ "$code" = 0 ] && grep -qF -- "$expect" <<<"$output"; then
+        echo "-- varnel-host.exe: passed ($took)"
+        total_passed=$((total_passed + 1))
+    else
+        echo "-- varnel-host.exe: FAILED (exit code $code, $took)"
+        total_failed=$((total_failed + 1))
+        failures=$((failures + 1))
+    fi
+}
+
+# RUN goes through the Windows shell; the library loads from the program's folder.
+check_host "a script with RUN" "shell ran" - <<<$'RUN echo shell ran\n? VN_LIST_SUBSCR()\nQUIT'
+# The check against the test server (Firebird 3 at its defaults when it is set) and
+# the one on the IPv6 loopback, the event fired on that server while it waits.
+for prefix in VARNEL_TEST_ VARNEL_TEST_IPV6_; do
+    server=${prefix}SERVER
+    [ -n "${!server:-}" ] || continue
+    connection=""
+    for name in SERVER PORT DATABASE USER PASSWORD; do
+        value=$prefix$name
+        key=$(tr '[:upper:]' '[:lower:]' <<<"$name")
+        connection+="$key=${!value:-};"
+    done
+    (
+        for name in USER PASSWORD ISQL FIREBIRD DSN; do
+            value=$prefix$name
+            export "VARNEL_TEST_$name=${!value:-}"
+        done
+        sleep 3
+        fire_event WINE_CHECK
+    ) &
+    check_host "--check ${!server}" "result: every step passed" --check "$connection" \
+        --wait-event WINE_CHECK 30
+    wait
+done
 
 wineserver -k 2>/dev/null || true
 step "done, $failures program(s) failed"

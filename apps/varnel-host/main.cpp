@@ -1,60 +1,66 @@
 // varnel-host: a command host for the library. It loads the library through its
 // dispatch entry as the desktop host does (VARNEL_INIT at load, VARNEL_EXIT at the
-// end) and runs statements from a script or standard input.
+// end) and runs statements from a script or standard input. With --check it runs
+// the connection check instead, with the library's code linked in.
 //
 //   varnel-host [--echo] [--library PATH] [SCRIPT | -]
+//   varnel-host --check "server=...;database=...;user=...;password=..."
+//               [--wait-event NAME SECONDS]
 //
-// Exit status: 0, 1 when a statement raised an error, 2 when a statement could not be
-// parsed, 3 when the host could not start (usage, script or library).
+// Exit status: 0, 1 when a statement raised an error (or a check step failed), 2 when
+// a statement could not be parsed, 3 when the host could not start (usage, script or
+// library).
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <csignal>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "check.h"
 #include "interpreter.h"
+#include "platform/console.h"
 #include "simhost/sim_host.h"
 
 namespace {
 
 constexpr int kCannotStart = 3;
 
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) {
-    g_interrupted = 1;
-}
-
-bool TakeInterrupt() {
-    if (g_interrupted == 0) {
-        return false;
-    }
-    g_interrupted = 0;
-    return true;
-}
-
 int Usage(std::ostream& out, int status) {
     out << "usage: varnel-host [--echo] [--library PATH] [SCRIPT | -]\n"
+           "       varnel-host --check CONNECTION [--wait-event NAME SECONDS]\n"
            "Runs the statements of SCRIPT, or of standard input (- or no SCRIPT), one per\n"
-           "line, against the Varnel library (default: " VARNEL_LIBRARY_PATH
+           "line, against the Varnel library (default: " VARNEL_HOST_LIBRARY
            ").\n"
            "Statements: name = FUNC(...), FUNC(...), = expr, ? expr, RUN command,\n"
            "READ EVENTS [seconds], CLEAR EVENTS, DOEVENTS, QUIT; * and && start comments.\n"
-           "--echo prints each statement, and each command an event runs, before it runs.\n";
+           "--echo prints each statement, and each command an event runs, before it runs.\n"
+           "--check runs the steps of one connection and one event subscription to the\n"
+           "server that CONNECTION names (\"server=...;database=...;user=...;password=...\"\n"
+           "and the other keys of VN_STRINGCONNECT) and prints a line per step;\n"
+           "--wait-event also waits up to SECONDS for the event NAME to fire.\n";
     return status;
+}
+
+// A whole number of seconds, 1 to 3600; -1 otherwise.
+long ParseSeconds(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    return errno == 0 && !text.empty() && *end == '\0' && value >= 1 && value <= 3600 ? value : -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string library = VARNEL_LIBRARY_PATH;
+    std::string library = VARNEL_HOST_LIBRARY;
     std::string script = "-";
     bool haveScript = false;
     bool echo = false;
+    bool check = false;
+    std::string connection, waitEvent;
+    long waitSeconds = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -66,6 +72,17 @@ int main(int argc, char** argv) {
             library = argv[++i];
         } else if (arg.compare(0, 10, "--library=") == 0) {
             library = arg.substr(10);
+        } else if (arg == "--check" && i + 1 < argc) {
+            check = true;
+            connection = argv[++i];
+        } else if (arg == "--wait-event" && i + 2 < argc) {
+            waitEvent = argv[++i];
+            waitSeconds = ParseSeconds(argv[++i]);
+            if (waitEvent.empty() || waitSeconds < 0) {
+                std::cerr << "varnel-host: --wait-event needs an event name and 1 to 3600 "
+                             "seconds\n";
+                return Usage(std::cerr, kCannotStart);
+            }
         } else if ((arg == "-" || arg[0] != '-') && !haveScript) {
             script = arg;
             haveScript = true;
@@ -73,6 +90,19 @@ int main(int argc, char** argv) {
             std::cerr << "varnel-host: unexpected argument " << arg << "\n";
             return Usage(std::cerr, kCannotStart);
         }
+    }
+
+    if (check) {
+        if (haveScript || echo) {
+            std::cerr << "varnel-host: --check takes no script\n";
+            return Usage(std::cerr, kCannotStart);
+        }
+        return varnelhost::RunCheck(connection, waitEvent, static_cast<uint32_t>(waitSeconds),
+                                    std::cout);
+    }
+    if (!waitEvent.empty()) {
+        std::cerr << "varnel-host: --wait-event goes with --check\n";
+        return Usage(std::cerr, kCannotStart);
     }
 
     std::ifstream file;
@@ -86,15 +116,11 @@ int main(int argc, char** argv) {
         }
         in = &file;
     }
-    const bool interactive = in == &std::cin && ::isatty(STDIN_FILENO) == 1;
+    const bool interactive = in == &std::cin && platform::StandardInputIsTerminal();
 
     // Ctrl-C ends READ EVENTS, and otherwise the session, without killing the host:
-    // VARNEL_EXIT still runs. No SA_RESTART, so that it also ends a prompt's read.
-    struct sigaction action {};
-    action.sa_handler = &OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    // VARNEL_EXIT still runs.
+    platform::CatchInterrupts();
 
     SimHost host;
     if (!host.Load(library)) {
@@ -104,7 +130,7 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         varnelhost::Interpreter interpreter(host, std::cout);
-        interpreter.interrupted = &TakeInterrupt;
+        interpreter.interrupted = &platform::TakeInterrupt;
         interpreter.echo = echo;
         if (interactive) {
             std::cout << "varnel-host: the library is loaded. Type QUIT or press Ctrl-D to end.\n";

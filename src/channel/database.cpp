@@ -73,9 +73,10 @@ bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
 }
 
 bool CDatabase::AttachDatabase(CLogin& login, const AnsiString& databasePath) {
-    if (!login.Connect(databasePath)) {
-        return false;
-    }
+    return login.Connect(databasePath) && Attach(login, databasePath);
+}
+
+bool CDatabase::Attach(CLogin& login, const AnsiString& databasePath) {
     uint8_t dpb[kAttachBlockCapacity];
     const int32_t length = login.BuildAttachBlock(dpb, kAttachBlockCapacity);
     WriteAttach(mainStream, databasePath, dpb, length);
@@ -114,7 +115,8 @@ bool CDatabase::InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t*
     return true;
 }
 
-bool CDatabase::ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* address) {
+bool CDatabase::ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* address,
+                               AnsiString* named) {
     WriteConnectRequest(mainStream, databaseHandle);
     CResponse response;
     const bool answered = ReadReply(response);
@@ -124,7 +126,7 @@ bool CDatabase::ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* 
         return false;
     }
     uint32_t port = 0;
-    if (!DecodeAuxiliaryPort(response.data, &port)) {
+    if (!DecodeAuxiliaryPort(response.data, &port, named)) {
         mainStream.Fail(ErrorKind::kProtocol, msg::kNoEventAddress);
         return false;
     }

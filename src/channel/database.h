@@ -76,13 +76,17 @@ public:
                          const LoginOptions& options = LoginOptions());
     // The login (op_connect and what follows), op_attach and its reply.
     bool AttachDatabase(CLogin& login, const AnsiString& databasePath);
+    // op_attach and its reply, after login.Connect.
+    bool Attach(CLogin& login, const AnsiString& databasePath);
     AnsiString GetServerVersion();
     bool InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t* buffer,
                       int32_t bufferLength);
     // Asks the server for an auxiliary connection. True with the address to connect
     // it to: the main connection's peer address, in whichever family it has, with
     // the port the server listens on; false with the reason in mainStream.errorText.
-    bool ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* address);
+    // With `named`, also the address the server named, as text.
+    bool ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* address,
+                        AnsiString* named = nullptr);
     // Opens auxStream as ConnectRequest says. False with the reason in
     // mainStream.errorText.
     bool OpenAuxiliary();

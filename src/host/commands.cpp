@@ -55,10 +55,21 @@ void PrepareHandleRequest(int32_t handle) {
     request.handleArgument = handle;
 }
 
-// Checks the four texts and the port, strips a leading server part from the
-// database path, and writes REQ_CONNECT into the request block.
-void PrepareConnect(const AnsiString& host, AnsiString database, const AnsiString& user,
-                    const AnsiString& password, int32_t port) {
+// Sends the connect written in the block; returns the new handle.
+int32_t FinishConnect() {
+    RequestBlock& request = Library().request;
+    MakeRequest();
+    if (request.handle == -1) {
+        Fail(request.text, true);
+    }
+    return request.handle;
+}
+
+// Checks the four texts and the port, and strips a leading server part from the
+// database path.
+void CheckConnect(ConnectSettings& settings) {
+    const AnsiString& host = settings.host;
+    AnsiString& database = settings.database;
     if (host.IsEmpty()) {
         Fail(msg::kHostNameEmpty);
     }
@@ -86,33 +97,28 @@ void PrepareConnect(const AnsiString& host, AnsiString database, const AnsiStrin
     if (database.Length() > kMaxDatabase) {
         FailWithLimit(msg::kDatabaseNameTooLong, kMaxDatabase);
     }
-    if (user.Length() > kMaxUser) {
+    if (settings.user.Length() > kMaxUser) {
         FailWithLimit(msg::kUserNameTooLong, kMaxUser);
     }
-    if (password.Length() > kMaxPassword) {
+    if (settings.password.Length() > kMaxPassword) {
         FailWithLimit(msg::kPasswordTooLong, kMaxPassword);
     }
-    if (port < 1 || port > 65535) {
+    if (settings.port < 1 || settings.port > 65535) {
         Fail(msg::kPortOutOfRange);
     }
-    RequestBlock& request = Library().request;
-    request.command = REQ_CONNECT;
-    request.port = port;
-    request.login = LoginOptions();
-    CopyToField(request.text, host.CStr());
-    CopyToField(request.user, user.CStr());
-    CopyToField(request.password, password.CStr());
-    CopyToField(request.database, database.CStr());
 }
 
-// Sends the connect written in the block; returns the new handle.
-int32_t FinishConnect() {
+// Writes REQ_CONNECT into the request block and sends it; returns the new handle.
+int32_t RequestConnect(const ConnectSettings& settings) {
     RequestBlock& request = Library().request;
-    MakeRequest();
-    if (request.handle == -1) {
-        Fail(request.text, true);
-    }
-    return request.handle;
+    request.command = REQ_CONNECT;
+    request.port = settings.port;
+    request.login = settings.login;
+    CopyToField(request.text, settings.host.CStr());
+    CopyToField(request.user, settings.user.CStr());
+    CopyToField(request.password, settings.password.CStr());
+    CopyToField(request.database, settings.database.CStr());
+    return FinishConnect();
 }
 
 // Registers (or, with an empty template, removes) the loss command of a connection.
@@ -181,30 +187,32 @@ int32_t ParsePortText(const AnsiString& text) {
 
 int32_t ConnectCommand(const AnsiString& host, const AnsiString& database, const AnsiString& user,
                        const AnsiString& password, int32_t port) {
-    PrepareConnect(host, database, user, password, port);
-    return FinishConnect();
+    ConnectSettings settings{host, database, user, password, port, LoginOptions()};
+    CheckConnect(settings);
+    return RequestConnect(settings);
 }
 
-int32_t StringConnectCommand(const AnsiString& connection) {
-    AnsiString database, server, user, password, port;
-    if (!FindConnectionValue(connection, "database=", &database)) {
+ConnectSettings ReadConnectionString(const AnsiString& connection) {
+    ConnectSettings settings;
+    AnsiString port;
+    if (!FindConnectionValue(connection, "database=", &settings.database)) {
         Fail(msg::kDatabaseNameNotFound);
     }
-    if (!FindConnectionValue(connection, "server=", &server)) {
+    if (!FindConnectionValue(connection, "server=", &settings.host)) {
         Fail(msg::kServerNameNotFound);
     }
-    if (!FindConnectionValue(connection, "uid=", &user) &&
-        !FindConnectionValue(connection, "user=", &user)) {
+    if (!FindConnectionValue(connection, "uid=", &settings.user) &&
+        !FindConnectionValue(connection, "user=", &settings.user)) {
         Fail(msg::kUserNameNotFound);
     }
-    if (!FindConnectionValue(connection, "password=", &password)) {
-        FindConnectionValue(connection, "pwd=", &password);
+    if (!FindConnectionValue(connection, "password=", &settings.password)) {
+        FindConnectionValue(connection, "pwd=", &settings.password);
     }
     const bool hasPort = FindConnectionValue(connection, "port=", &port);
-    PrepareConnect(server, database, user, password,
-                   hasPort && !port.IsEmpty() ? ParsePortText(port) : kDefaultPort);
+    settings.port = hasPort && !port.IsEmpty() ? ParsePortText(port) : kDefaultPort;
+    CheckConnect(settings);
     // The login's keys come last, so that the older checks keep their order.
-    LoginOptions& login = Library().request.login;
+    LoginOptions& login = settings.login;
     AnsiString value;
     if (FindConnectionValue(connection, "wirecrypt=", &value) &&
         !ParseWireCrypt(value, &login.wireCrypt)) {
@@ -222,7 +230,11 @@ int32_t StringConnectCommand(const AnsiString& connection) {
         }
         login.connectTimeoutMs = static_cast<uint32_t>(seconds) * 1000u;
     }
-    return FinishConnect();
+    return settings;
+}
+
+int32_t StringConnectCommand(const AnsiString& connection) {
+    return RequestConnect(ReadConnectionString(connection));
 }
 
 void SubscribeCommand(int32_t handle, const AnsiString& name, const AnsiString& commandTemplate,

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/ansi_string.h"
+#include "wire/handshake.h"
 
 struct CommandFailed {
     AnsiString text;
@@ -30,6 +31,19 @@ void RequireReady();
 int32_t ConnectCommand(const AnsiString& host, const AnsiString& database, const AnsiString& user,
                        const AnsiString& password, int32_t port);
 int32_t StringConnectCommand(const AnsiString& connection);
+
+// What a connection string says, checked as StringConnectCommand checks it (in the
+// same order, with the same texts); a database path of the form \\server\path
+// loses its server part. Throws CommandFailed.
+struct ConnectSettings {
+    AnsiString host;
+    AnsiString database;
+    AnsiString user;
+    AnsiString password;
+    int32_t port = 0;
+    LoginOptions login;
+};
+ConnectSettings ReadConnectionString(const AnsiString& connection);
 
 // Subscribes name on handle with the command template to run (Varnel.fll; checked
 // when `checkTemplate`), or with none (Varnel.dll, whose program takes firings).

@@ -89,6 +89,56 @@ inline constexpr char kInvalidLength[] = "The server sent an invalid length of %
 inline constexpr char kStatusVectorTooLong[] =
     "The server sent a status vector of more than %d arguments.";
 
+// The connection check, step by step: what each found, and after a failure what to
+// change. A format here may take several arguments, in the order written.
+inline constexpr char kCheckResolved[] = "%s: %s";
+inline constexpr char kCheckNoAddress[] = "\"%s\" does not resolve to any address.";
+inline constexpr char kCheckNoAddressAdvice[] =
+    "Check the server's name, or give its IP address instead.";
+inline constexpr char kCheckConnected[] = "%s port %ld";
+inline constexpr char kCheckConnectedAfter[] = "%s port %ld (not reached first: %s)";
+inline constexpr char kCheckNotConnected[] = "Nothing answers at %s port %ld.";
+inline constexpr char kCheckNotConnectedAdvice[] =
+    "Check that the server runs and listens on this port (RemoteServicePort in "
+    "firebird.conf, 3050 unless set), and that no firewall between here and the server "
+    "blocks it.";
+inline constexpr char kCheckLoginModern[] = "protocol %ld, %s, %s";
+inline constexpr char kCheckLoginLegacy[] =
+    "protocol %ld, user name and password in the attach request, %s";
+inline constexpr char kCheckEncrypted[] = "wire encrypted with %s";
+inline constexpr char kCheckNotEncrypted[] = "not encrypted";
+inline constexpr char kCheckLoginAdvice[] =
+    "Check the user name and password, and that the server's AuthServer and WireCrypt "
+    "settings allow a method this client offers (authclient=, wirecrypt=).";
+inline constexpr char kCheckAttached[] = "server version %s";
+inline constexpr char kCheckAttachAdvice[] =
+    "Check the database path or alias (databases.conf on the server), the user name and "
+    "password, and the user's rights on the database.";
+inline constexpr char kCheckEventPort[] =
+    "the server listens for the event connection on port %ld (it names its address %s)";
+inline constexpr char kCheckEventPortAdvice[] =
+    "The server did not open a port for the event connection; its log may say why.";
+inline constexpr char kCheckNoEventConnection[] =
+    "Cannot connect to %s port %ld, where the server listens for the event connection.";
+inline constexpr char kCheckNoEventConnectionAdvice[] =
+    "The server's event port is unreachable from here, although its main port is not. "
+    "The server picks a random event port unless firebird.conf sets RemoteAuxPort: set "
+    "RemoteAuxPort to a fixed port, restart the server, and let the firewall on the server "
+    "(and any router or NAT between here and it) allow that port as it allows the main "
+    "port.";
+inline constexpr char kCheckQueued[] = "%s queued; the server's first report came in %.1f ms";
+inline constexpr char kCheckNoFirstReport[] =
+    "The server took the request for %s, but its first report did not come over the "
+    "event connection within %ld s.";
+inline constexpr char kCheckNoFirstReportAdvice[] =
+    "Something between here and the server lets the event connection open but does not "
+    "carry its data: check the firewalls and any NAT for the event port.";
+inline constexpr char kCheckFired[] = "%s fired %ld time(s), after %.1f s";
+inline constexpr char kCheckNotFired[] = "%s did not fire within %ld s.";
+inline constexpr char kCheckNotFiredAdvice[] =
+    "Fire it while the check waits: POST_EVENT '%s' in a trigger or procedure, then "
+    "commit.";
+
 // The server's error codes (see messages.cpp for the table).
 inline constexpr char kNoMessageForCode[] = "No message for error code %ld found.";
 

@@ -1,5 +1,8 @@
 #include "wire/database_requests.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "wire/param_block.h"
 #include "wire/protocol.h"
 
@@ -118,8 +121,54 @@ AnsiString ParseServerVersion(const uint8_t* buffer, int32_t length) {
     return AnsiString();
 }
 
-bool DecodeAuxiliaryPort(const AnsiString& data, uint32_t* port) {
+namespace {
+
+// An IPv6 address as text, its longest run of two or more zero groups written "::".
+AnsiString IPv6Text(const uint8_t* bytes) {
+    char text[48];
+    static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (std::memcmp(bytes, kMapped, sizeof kMapped) == 0) {  // an IPv4 address
+        std::snprintf(text, sizeof text, "::ffff:%u.%u.%u.%u", bytes[12], bytes[13], bytes[14],
+                      bytes[15]);
+        return AnsiString(text);
+    }
+    uint32_t groups[8];
+    for (int i = 0; i < 8; ++i) {
+        groups[i] = (static_cast<uint32_t>(bytes[2 * i]) << 8) | bytes[2 * i + 1];
+    }
+    int runStart = -1, runLength = 1;
+    for (int i = 0; i < 8;) {
+        int j = i;
+        while (j < 8 && groups[j] == 0) {
+            ++j;
+        }
+        if (j - i > runLength) {
+            runStart = i;
+            runLength = j - i;
+        }
+        i = j > i ? j : i + 1;
+    }
+    size_t n = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (i == runStart) {
+            n += static_cast<size_t>(std::snprintf(text + n, sizeof text - n, "::"));
+            i += runLength - 1;
+            continue;
+        }
+        const bool colon = i > 0 && i != runStart + runLength;
+        n += static_cast<size_t>(
+            std::snprintf(text + n, sizeof text - n, colon ? ":%x" : "%x", groups[i]));
+    }
+    return AnsiString(text);
+}
+
+}  // namespace
+
+bool DecodeAuxiliaryPort(const AnsiString& data, uint32_t* port, AnsiString* address) {
     *port = 0;
+    if (address != nullptr) {
+        address->Clear();
+    }
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.Data());
     const size_t length = data.Length();
     if (length != 16 && length != 28) {
@@ -131,5 +180,17 @@ bool DecodeAuxiliaryPort(const AnsiString& data, uint32_t* port) {
         return false;
     }
     *port = (static_cast<uint32_t>(bytes[2]) << 8) | bytes[3];
-    return *port != 0;
+    if (*port == 0) {
+        return false;
+    }
+    if (address != nullptr) {
+        if (length == 16) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[4], bytes[5], bytes[6], bytes[7]);
+            *address = AnsiString(text);
+        } else {
+            *address = IPv6Text(bytes + 8);  // after the port, the 4-byte flow label
+        }
+    }
+    return true;
 }

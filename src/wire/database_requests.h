@@ -45,5 +45,6 @@ AnsiString ParseServerVersion(const uint8_t* buffer, int32_t length);
 // in p_resp_data of its reply to op_connect_request: 16 bytes for IPv4 (family 2
 // least significant byte first, then the port most significant first), or 28 bytes
 // for IPv6 (family 10 from a POSIX server, 23 from a Windows server). False, with
-// port 0, for anything else.
-bool DecodeAuxiliaryPort(const AnsiString& data, uint32_t* port);
+// port 0, for anything else. With `address`, also the address named, as text
+// ("192.0.2.7", "2001:db8::7"; empty when false).
+bool DecodeAuxiliaryPort(const AnsiString& data, uint32_t* port, AnsiString* address = nullptr);

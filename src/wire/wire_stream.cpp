@@ -29,17 +29,23 @@ CWireStream::CWireStream()
 CWireStream::CWireStream(IWireTransport* transport)
     : pendingOperation(-1), socketTransport_(socket), transport_(transport), broken_(false) {}
 
-bool CWireStream::Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs) {
+int CWireStream::ResolveHost(const AnsiString& host, uint32_t port,
+                             platform::SocketAddress* addresses, int max) {
     // "[2001:db8::7]" as in a URL: the brackets are not part of the address.
     AnsiString name = host;
     if (name.Length() >= 2 && name[0] == '[' && name[name.Length() - 1] == ']') {
         name = AnsiString(host.Data() + 1, host.Length() - 2);
     }
+    if (name.IsEmpty()) {
+        return 0;
+    }
+    return platform::ResolveAddresses(name.CStr(), static_cast<uint16_t>(port & 0xFFFFu), addresses,
+                                      max);
+}
+
+bool CWireStream::Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs) {
     platform::SocketAddress addresses[kMaxAddresses];
-    const int count = name.IsEmpty() ? 0
-                                     : platform::ResolveAddresses(
-                                           name.CStr(), static_cast<uint16_t>(port & 0xFFFFu),
-                                           addresses, kMaxAddresses);
+    const int count = ResolveHost(host, port, addresses, kMaxAddresses);
     return Open(addresses, count, timeoutMs);
 }
 

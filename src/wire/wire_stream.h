@@ -83,6 +83,10 @@ public:
               uint32_t timeoutMs = platform::kInfinite);
     // At most this many addresses of one name are tried.
     static constexpr int kMaxAddresses = 16;
+    // The addresses of host as Open takes them (brackets around an IPv6 address
+    // dropped), at most max; their count, 0 when host does not resolve.
+    static int ResolveHost(const AnsiString& host, uint32_t port,
+                           platform::SocketAddress* addresses, int max);
     // Abrupt close (see CKtSocket::CloseAbrupt); safe while another thread reads.
     // Always true.
     bool Close();

@@ -7,11 +7,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const AnsiString address(reinterpret_cast<const char*>(data), size);
     uint32_t port = 12345;
-    if (DecodeAuxiliaryPort(address, &port)) {
+    AnsiString text("stale");
+    if (DecodeAuxiliaryPort(address, &port, &text)) {
         FUZZ_CHECK(size == 16 || size == 28);
         FUZZ_CHECK(port >= 1 && port <= 0xFFFF);
+        FUZZ_CHECK(text.Length() >= 2 && text.Length() < 48);
     } else {
-        FUZZ_CHECK(port == 0);
+        FUZZ_CHECK(port == 0 && text.IsEmpty());
     }
     return 0;
 }

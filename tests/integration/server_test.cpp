@@ -2,7 +2,8 @@
 // and Firebird 3 and 4 at their default security settings (Srp or Srp256, wire
 // encryption required). Logging in with user names, passwords, the encryption
 // policies, the plugin lists and every cipher a server offers; and the event
-// connection dropped under the listener, which repairs it with exact counts.
+// connection dropped under the listener, which repairs it with exact counts; the
+// connection check.
 
 #include <sys/socket.h>
 
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "channel/connection_check.h"
 #include "channel/database.h"
 #include "support/byte_transport.h"
 #include "support/test_server.h"
@@ -180,5 +182,45 @@ INSTANTIATE_TEST_SUITE_P(Servers, EventRepair,
                          ::testing::Values(varnel_test::kLegacyServer,
                                            varnel_test::kFirebird3Default,
                                            varnel_test::kFirebird4));
+
+struct StepRecorder : ICheckReport {
+    void Step(const CheckStep& step) override {
+        outline +=
+            std::string(step.name) + (step.outcome == CheckOutcome::kPassed ? " ok\n" : " no\n");
+    }
+    std::string outline;
+};
+
+class ConnectionCheck : public ::testing::TestWithParam<const char*> {};
+
+// Every step passes on every server (over IPv6 on the one that listens on ::1); the
+// event fired while the check waits is seen with its count.
+TEST_P(ConnectionCheck, EveryStepPasses) {
+    varnel_test::TestServerConfig server;
+    VARNEL_NEED_TEST_SERVER(server, GetParam());
+    CheckSettings settings;
+    settings.host = server.host.c_str();
+    settings.port = static_cast<int32_t>(server.port);
+    settings.database = server.database.c_str();
+    settings.user = server.user.c_str();
+    settings.password = server.password.c_str();
+    settings.eventName = "CHECKED";
+    settings.waitSeconds = 10;
+    std::thread fire([&server] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        varnel_test::RunIsql(server, "execute procedure post_events('CHECKED', 2); commit;");
+    });
+    StepRecorder steps;
+    EXPECT_TRUE(RunConnectionCheck(settings, steps));
+    fire.join();
+    EXPECT_EQ(steps.outline,
+              "resolve ok\nconnect ok\nlogin ok\nattach ok\nevent-port ok\nevent-connect ok\n"
+              "queue-event ok\nwait-event ok\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ConnectionCheck,
+                         ::testing::Values(varnel_test::kLegacyServer,
+                                           varnel_test::kFirebird3Default, varnel_test::kFirebird4,
+                                           varnel_test::kIPv6Server));
 
 }  // namespace

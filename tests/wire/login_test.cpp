@@ -279,29 +279,39 @@ TEST(ParseServerVersion, Replies) {
 TEST(DecodeAuxiliaryPort, SocketAddressLayouts) {
     const Bytes v4 = {2, 0, 0x8B, 0xA5, 127, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0};
     const Bytes v6 = Join({Bytes(14, 0), {0xFF, 0xFF, 127, 0, 0, 1}, Bytes(4, 0)});
+    // 2001:db8:0:0:1:0:0:7 after the flow label: the first of two equal zero runs
+    // is the one shortened.
+    const Bytes documentation = Join(
+        {Bytes(4, 0), {0x20, 1, 0x0D, 0xB8, 0, 0, 0, 0, 0, 1}, {0, 0, 0, 0, 0, 7}, Bytes(4, 0)});
+    const Bytes loopback = Join({Bytes(19, 0), {1}, Bytes(4, 0)});
     const struct {
         Bytes data;
         uint32_t port;  // 0: refused
+        const char* address;
     } cases[] = {
-        {v4, 0x8BA5},
-        {Join({{10, 0, 0x0B, 0xEA}, v6}), 3050},  // IPv6, POSIX's family
-        {Join({{23, 0, 0x0B, 0xEA}, v6}), 3050},  // and Windows'
-        {Join({{2, 0, 0, 0}, Bytes(v4.begin() + 4, v4.end())}), 0},
-        {Join({{10, 0, 0, 0}, v6}), 0},
-        {Join({{10}, Bytes(v4.begin() + 1, v4.end())}), 0},  // 16 bytes of IPv6
-        {Join({{2, 0, 0x0B, 0xEA}, v6}), 0},                 // 28 bytes of IPv4
-        {Join({{0, 2}, Bytes(v4.begin() + 2, v4.end())}), 0},
-        {{}, 0},
-        {{0xEA, 0x0B, 0x00, 0x02, 0x01, 0x00, 0x00, 0x7F}, 0},
-        {Join({v4, {0}}), 0},
-        {Bytes(v4.begin(), v4.end() - 1), 0},
+        {v4, 0x8BA5, "127.0.0.1"},
+        {Join({{10, 0, 0x0B, 0xEA}, v6}), 3050, "::ffff:127.0.0.1"},              // POSIX's family
+        {Join({{23, 0, 0x0B, 0xEA}, documentation}), 3050, "2001:db8::1:0:0:7"},  // Windows'
+        {Join({{10, 0, 0x0B, 0xEA}, loopback}), 3050, "::1"},
+        {Join({{2, 0, 0, 0}, Bytes(v4.begin() + 4, v4.end())}), 0, ""},
+        {Join({{10, 0, 0, 0}, v6}), 0, ""},
+        {Join({{10}, Bytes(v4.begin() + 1, v4.end())}), 0, ""},  // 16 bytes of IPv6
+        {Join({{2, 0, 0x0B, 0xEA}, v6}), 0, ""},                 // 28 bytes of IPv4
+        {Join({{0, 2}, Bytes(v4.begin() + 2, v4.end())}), 0, ""},
+        {{}, 0, ""},
+        {{0xEA, 0x0B, 0x00, 0x02, 0x01, 0x00, 0x00, 0x7F}, 0, ""},
+        {Join({v4, {0}}), 0, ""},
+        {Bytes(v4.begin(), v4.end() - 1), 0, ""},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(Hex(c.data));
         uint32_t port = 12345;
+        AnsiString address("stale");
         const std::string text(c.data.begin(), c.data.end());
-        EXPECT_EQ(DecodeAuxiliaryPort(AnsiString(text.data(), text.size()), &port), c.port != 0)
-            << Hex(c.data);
+        EXPECT_EQ(DecodeAuxiliaryPort(AnsiString(text.data(), text.size()), &port, &address),
+                  c.port != 0);
         EXPECT_EQ(port, c.port);
+        EXPECT_EQ(address.Bytes(), c.address);
     }
 }
 
