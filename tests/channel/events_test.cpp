@@ -223,21 +223,42 @@ TEST_F(ConnectionTest, DisconnectCancelsEveryRequestDetachesAndStopsTheListener)
     EXPECT_EQ(fake.strayBytes, 0u);
 }
 
-// The server stops: the listener finds the main connection lost and says so; the
-// requests that follow fail with a reason, and disconnecting returns at once.
-TEST_F(ConnectionTest, TheServerStops) {
-    ASSERT_TRUE(Connect());
-    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
-    ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
-    fake.DropConnections();
-    ASSERT_TRUE(sink.WaitFor(1));
-    EXPECT_EQ(sink.Firings()[0].rfind("lost 7: The connection to the server was lost: ", 0), 0u);
-    EXPECT_TRUE(Eventually([&] { return !db->auxStream.IsOpen() && !ListenerEventSet(); }));
-    EXPECT_FALSE(db->SubscribeEvent("PAYMENTS"));
-    EXPECT_FALSE(db->ErrorText().IsEmpty());
-    EXPECT_FALSE(db->UnsubscribeEvent("ORDERS"));
-    EXPECT_TRUE(RunInTime([this] { db->Disconnect(); }));
-    EXPECT_TRUE(fake.Requests(op_cancel_events).empty() && sink.Firings().size() == 1);
+// The main connection fails under the listener: the server stops, or it answers a
+// report's re-queue with a fault. A firing that came first is still delivered; the
+// sink hears of the loss at once; the requests that follow fail with a reason,
+// disconnecting returns at once, and a new connection works.
+TEST_F(ConnectionTest, TheMainConnectionFailsUnderTheListener) {
+    for (const Fault fault :
+         {Fault::kNone, Fault::kClose, Fault::kReset, Fault::kGarbage, Fault::kTruncate}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        db = CDatabase::Create();
+        db->AttachEventSink(&sink);
+        db->SetConnectionHandle(7);
+        const size_t queued = fake.Requests(op_que_events).size(), seen = sink.Firings().size();
+        ASSERT_TRUE(Connect());
+        ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
+        ASSERT_TRUE(Report(1, "ORDERS", 1, queued + 2));
+        if (fault == Fault::kNone) {
+            fake.DropConnections();  // the server stops
+        } else {
+            fake.FaultAtReply(1, fault);
+            ASSERT_TRUE(fake.SendAuxiliary(EventPacket(1, EventBlock({{"ORDERS", 3}}))));
+        }
+        const size_t expected = seen + (fault == Fault::kNone ? 1 : 2);
+        ASSERT_TRUE(sink.WaitFor(expected));
+        const Texts firings = sink.Firings();
+        EXPECT_TRUE(fault == Fault::kNone || firings[seen] == "ORDERS 2");
+        EXPECT_EQ(firings.back().rfind("lost 7: The connection to the server was lost: ", 0), 0u);
+        EXPECT_TRUE(Eventually([&] { return !db->auxStream.IsOpen() && !ListenerEventSet(); }));
+        EXPECT_FALSE(db->SubscribeEvent("PAYMENTS"));
+        EXPECT_FALSE(db->ErrorText().IsEmpty());
+        EXPECT_FALSE(db->UnsubscribeEvent("ORDERS"));
+        bool disconnected = false;
+        EXPECT_TRUE(RunInTime([&] { disconnected = db->Disconnect(); }) && disconnected);
+        EXPECT_EQ(sink.Firings().size(), expected);
+    }
+    EXPECT_TRUE(fake.Requests(op_cancel_events).empty());
+    EXPECT_TRUE(Connect(*CDatabase::Create()));
 }
 
 // Disconnect while reports arrive: a report may be handled before the cancellation or
