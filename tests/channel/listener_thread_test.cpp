@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -66,10 +67,15 @@ private:
 
 // Registration needs a running thread; an event or the thread that cannot be made
 // leaves nothing behind and a later Initialize works; a handle is registered once and
-// run when set; destruction shuts down and hands the handles back. (The connection
-// registers one handle: the set's limit of 64 is the platform's.)
+// run when set; destruction waits for a run under way and hands the handles back. (The
+// connection registers one handle: the set's limit of 64 is the platform's.)
 TEST(ListenerThread, Lifecycle) {
+    static std::atomic<bool> ran{false};
     RecordingListener listener;
+    listener.onRun = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ran = true;
+    };
     EventHandle handle = NewEvent();
     {
         CListenerThread thread;
@@ -99,6 +105,7 @@ TEST(ListenerThread, Lifecycle) {
         ASSERT_TRUE(platform::SignalEvent(handle));
         EXPECT_EQ(listener.WaitForRun(), std::vector<intptr_t>{5});
     }
+    EXPECT_TRUE(ran);
     EXPECT_EQ(listener.Released(), Handles{handle});
     platform::CloseEvent(handle);
 }
