@@ -3,12 +3,12 @@
 # fresh Wine prefix that is removed afterwards:
 #
 #   tests/windows/varnel_platform_smoke.exe  the Windows platform layer
-#   tests/windows/varnel_library_e2e.exe     Varnel.fll through the simulated host
-#                                            against the Firebird test server, and
-#                                            again against Firebird 3 at its default
-#                                            security settings (VARNEL_TEST_FB3DEFAULT_*)
-#   tests/windows/varnel_dll_e2e.exe         Varnel.dll as a program that declares its
-#                                            functions uses it, against the latter
+#   tests/windows/varnel_library_e2e.exe     Varnel.fll through the simulated host, and
+#                                            Varnel.dll as a program that declares its
+#                                            functions uses it, against the Firebird test
+#                                            server, and again against Firebird 3 at its
+#                                            default security settings
+#                                            (VARNEL_TEST_FB3DEFAULT_*)
 #   varnel-host.exe                          a script with RUN (the Windows shell), and
 #                                            --check against each test server that is
 #                                            set (the IPv6 one too), with an event
@@ -47,8 +47,7 @@ step() {
 
 step "building the win64 test programs in $build_dir"
 cmake --preset win64 -S "$root" -B "$build_dir" >/dev/null
-cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e varnel_dll_e2e \
-    varnel-host -j2
+cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e varnel-host -j2
 
 # The Windows paths of the built libraries (the prefix maps Z: to the root).
 library=$build_dir/Varnel.fll
@@ -172,7 +171,7 @@ run_program() {
 }
 
 run_program tests/windows/varnel_platform_smoke.exe 300
-run_program tests/windows/varnel_library_e2e.exe 180 "$library_windows"
+run_program tests/windows/varnel_library_e2e.exe 240 "$library_windows" "$dll_windows"
 # Once more against Firebird 3 at its default security settings (Srp login, wire
 # encryption required), when its variables are set.
 if [ -n "${VARNEL_TEST_FB3DEFAULT_SERVER:-}" ]; then
@@ -180,8 +179,7 @@ if [ -n "${VARNEL_TEST_FB3DEFAULT_SERVER:-}" ]; then
         value=VARNEL_TEST_FB3DEFAULT_$name
         export "VARNEL_TEST_$name=${!value:-}"
     done
-    run_program tests/windows/varnel_library_e2e.exe 180 "$library_windows"
-    run_program tests/windows/varnel_dll_e2e.exe 120 "$dll_windows"
+    run_program tests/windows/varnel_library_e2e.exe 240 "$library_windows" "$dll_windows"
 fi
 
 # varnel-host.exe: one check that passes or fails. $1 describes it, $2 the text its

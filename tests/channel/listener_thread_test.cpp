@@ -2,74 +2,65 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "platform/system_calls.h"
 
 namespace {
 
 using platform::EventHandle;
-using Handles = std::vector<EventHandle>;
 constexpr ErrorKind kOk = ErrorKind::kNone;
 
 EventHandle NewEvent() {
     return platform::NewEvent(false, false);
 }
 
-// Records the parameters of its runs and the handles given back; `onRun` (set before
-// registering) runs inside Run.
-class RecordingListener : public EventListener {
-    template <class F>
-    auto Locked(F f) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return f();
+template <class Condition>
+bool Eventually(Condition condition) {  // within ten seconds
+    for (int i = 0; i < 10000 && !condition(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return condition();
+}
 
-public:
+// Counts its runs and the handles given back, keeping the last of each; `onRun` (set
+// before registering) runs inside Run.
+struct RecordingListener : EventListener {
     int32_t Run(intptr_t parameter, EventHandle) override {
-        Locked([&] { runs_.push_back(parameter); });
+        lastRun = parameter;
+        ++runs;
         if (onRun) {
             onRun();
         }
         return 0;
     }
     int32_t ReleaseHandle(EventHandle handle) override {
-        Locked([&] { released_.push_back(handle); });
+        released = handle;
+        ++releases;
         return 0;
     }
-    std::vector<intptr_t> WaitForRun() {  // the runs once there is one
-        for (int i = 0; i < 10000 && Runs().empty(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return Runs();
-    }
-    std::vector<intptr_t> Runs() {
-        return Locked([&] { return runs_; });
-    }
-    Handles Released() {
-        return Locked([&] { return released_; });
-    }
+    std::atomic<intptr_t> lastRun{-1};
+    std::atomic<int> runs{0}, releases{0};
+    std::atomic<EventHandle> released{nullptr};
     std::function<void()> onRun;
-
-private:
-    std::mutex mutex_;
-    std::vector<intptr_t> runs_;
-    Handles released_;
 };
 
 // Registration needs a running thread; an event or the thread that cannot be made
 // leaves nothing behind and a later Initialize works; a handle is registered once and
-// run when set; destruction shuts down and hands the handles back. (The connection
-// registers one handle: the set's limit of 64 is the platform's.)
+// run when set; destruction waits for a run under way and hands the handles back. (The
+// connection registers one handle: the set's limit of 64 is the platform's.)
 TEST(ListenerThread, Lifecycle) {
+    static std::atomic<bool> ran{false};
     RecordingListener listener;
+    listener.onRun = [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ran = true;
+    };
     EventHandle handle = NewEvent();
     {
         CListenerThread thread;
@@ -97,9 +88,10 @@ TEST(ListenerThread, Lifecycle) {
         EXPECT_EQ(thread.AddHandle(handle, &listener, 0), ErrorKind::kState);  // once only
         EXPECT_EQ(thread.AddHandle(nullptr, &listener, 0), ErrorKind::kState);
         ASSERT_TRUE(platform::SignalEvent(handle));
-        EXPECT_EQ(listener.WaitForRun(), std::vector<intptr_t>{5});
+        EXPECT_TRUE(Eventually([&] { return listener.runs == 1; }) && listener.lastRun == 5);
     }
-    EXPECT_EQ(listener.Released(), Handles{handle});
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(listener.releases == 1 && listener.released == handle);
     platform::CloseEvent(handle);
 }
 
@@ -114,16 +106,13 @@ TEST(ListenerThread, ExceptionFromRunEndsTheThread) {
     ASSERT_EQ(thread.AddHandle(handle, &thrower, 0), kOk);
     ASSERT_TRUE(platform::SignalEvent(handle));
     uint32_t code = 0;
-    for (int i = 0; i < 10000 && !thread.GetExitCode(&code); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(code, 1u);
+    EXPECT_TRUE(Eventually([&] { return thread.GetExitCode(&code); }) && code == 1);
     EXPECT_EQ(thread.AddHandle(late, &other, 0), ErrorKind::kClosed);
     EXPECT_EQ(thread.HandleCount(), 3u);
     EXPECT_EQ(thread.RemoveHandle(handle), kOk);
-    EXPECT_EQ(thrower.Released(), Handles{handle});
+    EXPECT_TRUE(thrower.releases == 1 && thrower.released == handle);
     EXPECT_EQ(thread.Shutdown(10000), kOk);
-    EXPECT_TRUE(other.Released().empty());
+    EXPECT_EQ(other.releases, 0);
     platform::CloseEvent(handle);
     platform::CloseEvent(late);
 }
@@ -145,17 +134,17 @@ TEST(ListenerThread, ShutdownTimeOutLeavesTheThreadItsOwnState) {
         ASSERT_EQ(thread.Initialize(), kOk);
         ASSERT_EQ(thread.AddHandle(handle, stuck, 0), kOk);
         ASSERT_TRUE(platform::SignalEvent(handle));
-        ASSERT_EQ(stuck->WaitForRun().size(), 1u);
+        ASSERT_TRUE(Eventually([] { return stuck->runs == 1; }));
         EXPECT_EQ(thread.Shutdown(50), ErrorKind::kTimeout);
         EXPECT_FALSE(thread.IsRunning());
         EXPECT_EQ(thread.HandleCount(), 0u);
-        EXPECT_EQ(stuck->Released(), Handles{handle});
+        EXPECT_TRUE(stuck->releases == 1 && stuck->released == handle);
     }
     platform::CloseEvent(handle);
     gate->set_value();
     left->get_future().wait();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(stuck->Runs().size(), 1u);
+    EXPECT_EQ(stuck->runs, 1);
 }
 
 }  // namespace

@@ -138,19 +138,4 @@ TEST(EventCounts, MalformedBlocksReadNothingBeyondTheirEnd) {
     }
 }
 
-TEST(EventRequestTable, FindByNameAndById) {
-    EventRequestTable table;
-    ASSERT_TRUE(table.Add(1, RequestFor({"orders"})) && table.Add(2, RequestFor({"ORDERS"})) &&
-                table.Add(3, RequestFor({"orders"})) && table.Add(9, EventRequest{}));
-    EXPECT_EQ(FindEventRequestByName(table, "orders"), 0);
-    EXPECT_EQ(FindEventRequestByName(table, "ORDERS"), 1);
-    EXPECT_EQ(FindEventRequestByName(table, "Orders"), -1);
-    EXPECT_EQ(FindEventRequestByName(table, ""), -1);  // a request without entries
-    EXPECT_EQ(FindEventRequestById(table, 9), 3);
-    EXPECT_EQ(FindEventRequestById(table, 4), -1);
-    table.RemoveAt(0);
-    EXPECT_EQ(FindEventRequestByName(table, "orders"), 1);
-    EXPECT_EQ(FindEventRequestById(table, 1), -1);
-}
-
 }  // namespace

@@ -12,6 +12,7 @@
 #include "messages/texts.h"
 #include "platform/clock.h"
 #include "platform/system_calls.h"
+#include "support/fake_firebird.h"
 
 namespace {
 
@@ -25,8 +26,9 @@ void ExpectNothingOpen() {
 }
 
 // The records' layout, the nine entries in order, and calls outside the table refused,
-// through the shared library as a host loads it (with its real worker).
-TEST(SharedLibrary, TheBinaryInterface) {
+// through the shared library as a host loads it (with its real worker). Unloading
+// while a server stops answering the disconnect returns within its grace.
+TEST(SharedLibrary, TheBinaryInterfaceAndAnUnloadThatAServerStalls) {
     EXPECT_EQ(sizeof(hostabi::Value), 36u);
     EXPECT_EQ(offsetof(hostabi::Value, length), 4u);
     EXPECT_EQ(offsetof(hostabi::Value, intValue), 8u);
@@ -59,7 +61,18 @@ TEST(SharedLibrary, TheBinaryInterface) {
     EXPECT_EQ(host.Call("VN_CONNECT", std::vector<A>(6, A::Text("x"))).status,
               hostabi::kStatusBadRequest);
     EXPECT_EQ(host.Call("VN_DISCONNECT", {A::Int(1)}).error, "The connection handle is wrong.");
+    varnel_test::FakeFirebird fake;
+    const SimHost::Result r =
+        host.Call("VN_CONNECT", {A::Text("127.0.0.1"), A::Text("db"), A::Text("SYSDBA"),
+                                 A::Text("key"), A::Int(fake.Port())});
+    ASSERT_FALSE(r.raised) << r.error;
+    ASSERT_FALSE(
+        host.Call("VN_SUBSCRIBE", {A::Int(r.value.intValue), A::Text("E"), A::Text("<Msg>")})
+            .raised);
+    fake.FaultAtReply(1, varnel_test::Fault::kStall);  // the cancellation's answer stops
+    const auto start = std::chrono::steady_clock::now();
     host.Unload();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
 class LifecycleTest : public LinkedHostTest {};

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -55,12 +56,11 @@ FakeFirebird::~FakeFirebird() {
 }
 
 std::vector<FirebirdRequest> FakeFirebird::Requests(int32_t op) {
-    std::vector<FirebirdRequest> found;
-    for (const FirebirdRequest& request : Locked([&] { return requests_; })) {
-        if (op == 0 || request.operation == op) {
-            found.push_back(request);
-        }
-    }
+    std::vector<FirebirdRequest> found = Locked([&] { return requests_; });
+    found.erase(
+        std::remove_if(found.begin(), found.end(),
+                       [op](const FirebirdRequest& r) { return op != 0 && r.operation != op; }),
+        found.end());
     return found;
 }
 
@@ -74,11 +74,9 @@ std::vector<int32_t> FakeFirebird::Operations() {
 
 bool FakeFirebird::WaitForRequests(int32_t op, size_t n) {
     return WaitFor([&] {
-        size_t count = 0;
-        for (const FirebirdRequest& request : requests_) {
-            count += request.operation == op ? 1 : 0;
-        }
-        return count >= n;
+        return std::count_if(requests_.begin(), requests_.end(), [op](const FirebirdRequest& r) {
+                   return r.operation == op;
+               }) >= static_cast<std::ptrdiff_t>(n);
     });
 }
 

@@ -1,7 +1,7 @@
 // The statement interpreter of varnel-host, driving the library linked into this
-// program with a recording worker (no server): values, syntax and host errors,
-// commands the library asks the host to run, and the event loop statements. RUN,
-// QUIT and the library's own messages are tested by the scripts in tests/scripts.
+// program with a recording worker (no server): what the scripts in tests/scripts
+// cannot reach without a server, the commands the library asks the host to run and
+// the event loop statements, and a function's result and a numbered error.
 
 #include "interpreter.h"
 
@@ -41,82 +41,12 @@ protected:
     std::unique_ptr<varnelhost::Interpreter> interpreter;
 };
 
-TEST_F(InterpreterTest, ValuesPrintAsTheyAre) {
-    const struct {
-        const char* script;
-        const char* printed;
-    } cases[] = {
-        {"? \"a\" + 'b' + [c]", "abc\n"},
-        {"? [it's \"quoted\"], 'x'", "it's \"quoted\" x\n"},
-        {"? CHR(65) + REPLICATE(\"xy\", 3) + REPLICATE(\"z\", -1)", "Axyxyxy\n"},
-        {"? 12 + -5, -2147483648", "7 -2147483648\n"},
-        {"? VAL(\" 42abc\") + 1, VAL(\"abc\")", "43 0\n"},
-        {"x = 'q'   && a trailing comment\n? X + x", "qq\n"},
-        {"* comment\n&& comment\n\n?", "\n"},
-        {"? VN_LIST_SUBSCR() + '|'", "|\n"},
-        {"? VN_DISCONNECT(1)", ".T.\n"},  // a function without a result gives .T.
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Run(c.script), c.printed) << c.script;
-    }
-    EXPECT_EQ(interpreter->ExitStatus(), 0);
-}
-
-TEST_F(InterpreterTest, SyntaxErrorsNameTheLineRunNothingAndTheScriptGoesOn) {
-    const struct {
-        const char* line;
-        const char* reason;
-    } cases[] = {
-        {"? \"abc", "missing closing \""},
-        {"h = VN_CONECT(\"a\")", "unknown function VN_CONECT"},
-        {"VARNEL_INIT()", "unknown function VARNEL_INIT"},
-        {"x = VN_SUBSCRIBE(1, \"E\", \"? <Msg>\") +",
-         "the statement ends where a value was expected"},
-        {"VN_SUBSCRIBE(1, \"E\", \"? <Msg>\"", "the statement ends where ')' was expected"},
-        {"? 1 2", "unexpected 2 where the end of the statement was expected"},
-        {"? 2147483648", "the number 2147483648 is too large"},
-        {"READ EVENT", "READ needs EVENTS"},
-        {"hello", "unrecognized command verb"},
-        {"? 1 # 2", "unexpected character '#'"},
-        {"RUN   ", "RUN needs a command"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Run(std::string("* a script\n\n") + c.line + "\n? 'next'\n"),
-                  std::string("Syntax error in line 3: ") + c.reason + "\nnext\n");
-    }
-    EXPECT_TRUE(Sent().empty());  // a statement that does not parse calls nothing
-    EXPECT_EQ(interpreter->ExitStatus(), 2);
-}
-
-TEST_F(InterpreterTest, HostErrorsArePrintedAndTheScriptGoesOn) {
-    const struct {
-        const char* line;
-        const char* printed;
-    } cases[] = {
-        {"= VN_CONNECT(\"h\", \"d\", \"u\")", "VN_CONNECT expects 4 to 5 arguments, not 3."},
-        {"VN_DISCONNECT(1, 2)", "VN_DISCONNECT expects 1 argument, not 2."},
-        {"? CHR(256)", "CHR() needs a character code from 0 to 255."},
-        {"? 1 + 'a'", "Operator/operand type mismatch."},
-        {"? 2147483647 + 1", "Numeric overflow."},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Run(std::string(c.line) + "\n? 'next'\n"),
-                  std::string("Error: ") + c.printed + "\nnext\n");
-    }
-    EXPECT_TRUE(Sent().empty());  // every one of them failed before a request
-
-    Reply(-1, "Unable to connect.");
-    // The library returns -1 before it raises the error: the assignment is not made.
-    EXPECT_EQ(Run("h = VN_CONNECT('h', 'd', 'u', 'p', 3051)\n? h"),
-              "Error: Unable to connect.\nError: Variable 'h' is not found.\n");
-    ASSERT_EQ(Sent().size(), 1u);
-    EXPECT_EQ(Sent()[0].port, 3051);
+// A function without a result gives .T.; a numbered error prints its number.
+TEST_F(InterpreterTest, ResultsErrorsAndSubscriberCommands) {
+    EXPECT_EQ(Run("? VN_DISCONNECT(1)"), ".T.\n");
     host.lockedArguments = {0};
     EXPECT_EQ(Run("VN_STRINGCONNECT('server=x')"), "Error 182\n");
-    EXPECT_EQ(interpreter->ExitStatus(), 1);
-}
-
-TEST_F(InterpreterTest, SubscriberCommandsRunThroughTheInterpreter) {
+    host.lockedArguments.clear();
     EXPECT_EQ(Run("VN_SUBSCRIBE(1, 'ORDERS', '? <Msg>')\n"
                   "VN_SUBSCRIBE(1, 'LIST', '? VN_LIST_SUBSCR() + <Msg>')\n"
                   "VN_SUBSCRIBE(1, 'BAD', 'NOPE(<Msg>)')\n"),

@@ -1,10 +1,14 @@
-// The Windows build end to end under Wine: the simulated host loads Varnel.fll through
-// @DispatchAPI@4, connects over Winsock to the Firebird test server of the
-// VARNEL_TEST_* environment, subscribes, and an event committed by someone else comes
-// back as WM_EVENT_FIRED to the host's real, subclassed window, which runs the
-// subscriber's command on this thread.
+// The Windows build end to end under Wine, against the Firebird test server of the
+// VARNEL_TEST_* environment, over Winsock:
 //
-//   varnel_library_e2e.exe [path of Varnel.fll]
+// - the simulated host loads Varnel.fll through @DispatchAPI@4, connects, subscribes,
+//   and an event committed by someone else comes back as WM_EVENT_FIRED to the host's
+//   real, subclassed window, which runs the subscriber's command on this thread;
+// - Varnel.dll is loaded as a program that declares its functions uses it:
+//   LoadLibrary, GetProcAddress by the documented names, C strings, and a real window
+//   whose message loop receives the posted message; the firing is then taken.
+//
+//   varnel_library_e2e.exe [path of Varnel.fll] [path of Varnel.dll]
 //
 // Without a server it skips (exit code 77), or fails with VARNEL_REQUIRE_SERVER=1. It
 // prints "READY ORDERS" and pumps its window; the Wine test script then commits an
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "check.h"
+#include "platform/module.h"
 #include "platform/thread.h"
 #include "simhost/sim_host.h"
 
@@ -48,22 +53,17 @@ uint32_t Step(const char* name) {
     return NowMs();
 }
 
-}  // namespace
+void Ready() {
+    std::printf("READY ORDERS\n");
+    std::fflush(stdout);
+}
 
-int main(int argc, char** argv) {
-    const std::string server = Env("VARNEL_TEST_SERVER"), database = Env("VARNEL_TEST_DATABASE"),
-                      user = Env("VARNEL_TEST_USER"), password = Env("VARNEL_TEST_PASSWORD");
-    const int32_t port =
-        Env("VARNEL_TEST_PORT").empty() ? 3050 : std::atoi(Env("VARNEL_TEST_PORT").c_str());
-    if (server.empty() || database.empty() || user.empty()) {
-        const bool required = Env("VARNEL_REQUIRE_SERVER") == "1";
-        std::printf(
-            "%s: VARNEL_TEST_SERVER, VARNEL_TEST_DATABASE and VARNEL_TEST_USER are not "
-            "set (scripts/firebird-test-server.sh env prints them)\n",
-            required ? "FAILED" : "skipped");
-        wincheck::failed += required;
-        return required ? wincheck::Summary() : 77;
-    }
+const std::string server = Env("VARNEL_TEST_SERVER"), database = Env("VARNEL_TEST_DATABASE"),
+                  user = Env("VARNEL_TEST_USER"), password = Env("VARNEL_TEST_PASSWORD");
+const int32_t port =
+    Env("VARNEL_TEST_PORT").empty() ? 3050 : std::atoi(Env("VARNEL_TEST_PORT").c_str());
+
+void ThroughTheSimulatedHost(const std::string& library) {
     SimHost host;
     std::vector<uint32_t> executeThreads;
     host.onExecute = [&](const std::string&) {
@@ -75,12 +75,14 @@ int main(int argc, char** argv) {
             host.Pump(20);
         }
     };
-    const std::string library = argc > 1 ? argv[1] : VARNEL_LIBRARY_PATH;
     Step("loading the library");
     if (!host.Load(library)) {
         wincheck::Check(false, "load " + library + ": " + host.LoadError(), __LINE__);
-        return wincheck::Summary();
+        return;
     }
+    // Messages that are not the library's pass through its procedure to the window's own.
+    CHECK(platform::SendWindowMessage(host.Window(), 0x0201, 5, 9) ==
+          SimHost::OwnResult(0x0201, 5, 9));
     uint32_t start = Step("VN_STRINGCONNECT");
     SimHost::Result r = host.Call(
         "VN_STRINGCONNECT", {A::Text("SERVER=" + server + ";Database=" + database + ";UID=" + user +
@@ -106,8 +108,7 @@ int main(int argc, char** argv) {
     CHECK_TEXT(host.Call("VN_LIST_SUBSCR").text, "ORDERS\t\t? <Msg>\n");
     PumpUntil(1, 300);  // the server's first report only sets the counts
     CHECK(host.executed.empty());
-    std::printf("READY ORDERS\n");
-    std::fflush(stdout);
+    Ready();
     start = NowMs();
     PumpUntil(1, 25000);
     std::printf("READY to command: %u ms\n", NowMs() - start);
@@ -153,5 +154,74 @@ int main(int argc, char** argv) {
         reached += message.message == 1025 && message.wParam == 0 && message.lParam == 7;
     }
     CHECK(reached == 1);
+}
+
+constexpr uint32_t kMessage = platform::kWmUser + 77;
+int g_messages = 0;
+
+intptr_t VARNEL_STDCALL Count(platform::WindowHandle, uint32_t message, uintptr_t, intptr_t) {
+    g_messages += message == kMessage ? 1 : 0;
+    return 0;
+}
+
+template <class F>
+F Find(platform::ModuleHandle module, const char* name) {
+    F function = reinterpret_cast<F>(platform::FindModuleSymbol(module, name));
+    CHECK(function != nullptr);
+    return function;
+}
+
+void AsADeclaredLibrary(const std::string& path) {
+    Step("loading Varnel.dll");
+    platform::ModuleHandle module = platform::LoadModule(path.c_str());
+    CHECK(module != nullptr);
+    if (module == nullptr) {
+        return;
+    }
+    auto connect =
+        Find<int32_t(VARNEL_STDCALL*)(const char*, const char*, const char*, const char*, int32_t)>(
+            module, "VnConnect");
+    auto subscribe = Find<int32_t(VARNEL_STDCALL*)(int32_t, const char*)>(module, "VnSubscribe");
+    auto setNotify = Find<int32_t(VARNEL_STDCALL*)(intptr_t, uint32_t)>(module, "VnSetNotify");
+    auto take = Find<int32_t(VARNEL_STDCALL*)(int32_t*, char*, int32_t)>(module, "VnTakeFiring");
+    auto disconnect = Find<int32_t(VARNEL_STDCALL*)(int32_t)>(module, "VnDisconnect");
+    auto unload = Find<int32_t(VARNEL_STDCALL*)()>(module, "VnUnload");
+
+    platform::WindowHandle window = platform::CreateHostWindow(&Count);
+    CHECK(setNotify(reinterpret_cast<intptr_t>(window), kMessage) == 1);
+    const int32_t handle =
+        connect(server.c_str(), database.c_str(), user.c_str(), password.c_str(), port);
+    CHECK(handle == 1 && subscribe(handle, "ORDERS") == 1);
+    platform::PumpMessages(window, 300);  // the baseline report posts nothing
+    CHECK(g_messages == 0);
+    // One firing: the window's message, then the firing taken.
+    Ready();
+    for (int i = 0; i < 250 && g_messages == 0; ++i) {
+        platform::PumpMessages(window, 20);
+    }
+    CHECK(g_messages == 1);
+    int32_t from = 0;
+    char name[8];
+    CHECK(take(&from, name, sizeof name) == 1 && from == handle && std::string(name) == "ORDERS");
+    CHECK(take(&from, name, sizeof name) == 0);
+    CHECK(disconnect(handle) == 1 && unload() == 1);
+    platform::DestroyHostWindow(window);
+    platform::UnloadModule(module);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (server.empty() || database.empty() || user.empty()) {
+        const bool required = Env("VARNEL_REQUIRE_SERVER") == "1";
+        std::printf(
+            "%s: VARNEL_TEST_SERVER, VARNEL_TEST_DATABASE and VARNEL_TEST_USER are not "
+            "set (scripts/firebird-test-server.sh env prints them)\n",
+            required ? "FAILED" : "skipped");
+        wincheck::failed += required;
+        return required ? wincheck::Summary() : 77;
+    }
+    ThroughTheSimulatedHost(argc > 1 ? argv[1] : VARNEL_LIBRARY_PATH);
+    AsADeclaredLibrary(argc > 2 ? argv[2] : "Varnel.dll");
     return wincheck::Summary();
 }

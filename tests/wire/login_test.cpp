@@ -122,12 +122,15 @@ TEST(Login, TheServersAnswers) {
 }
 
 // What the client sends on a switch: each plugin's first message under its name, A of
-// Srp as hex text, the legacy hash of "masterkey".
-TEST(Login, PluginSwitchesSendEachPluginsFirstMessage) {
+// Srp as hex text, the legacy hash of "masterkey". Then the attach block after a login
+// the server authenticated: the fixed items and the name, no password. (Protocol 10's
+// block reaches the scripted server, and a block that carries the login is checked by
+// the legacy-configured server.) The older block's strings go as their bytes.
+TEST(Login, WhatTheClientSends) {
     ByteTransport transport(Join(
         {Accept(op_cond_accept, 0x800F, "", "Srp"), ContAuth("", "Legacy_Auth"), Response("", 0)}));
     CWireStream stream(&transport);
-    CLogin login(stream, LoginSettings{"sysdba", "masterkey", LoginOptions()});
+    CLogin login(stream, LoginSettings{"SYSDBA", "masterkey", LoginOptions()});
     ASSERT_TRUE(login.Connect("db")) << stream.errorText.CStr();
     ASSERT_EQ(transport.sends.size(), 3u);
     const Bytes& a = transport.sends[1];
@@ -140,20 +143,9 @@ TEST(Login, PluginSwitchesSendEachPluginsFirstMessage) {
                                         Opaque("Legacy_Auth"), Words({0, 0})}));
     EXPECT_STREQ(login.Plugin(), "Legacy_Auth");
     EXPECT_TRUE(login.Cipher().IsEmpty());
-}
-
-// The attach block after a login the server authenticated: the fixed items and the
-// name, no password. (Protocol 10's block reaches the scripted server, and a block that
-// carries the login is checked by the legacy-configured server.) The older block's
-// strings go as their bytes.
-TEST(Login, TheAttachBlocks) {
-    ByteTransport transport(Accept(op_accept_data, 0x800F, "", "Legacy_Auth", 1));
-    CWireStream stream(&transport);
-    CLogin login(stream, LoginSettings{"SYSDBA", "masterkey", LoginOptions()});
-    ASSERT_TRUE(login.Connect("db")) << stream.errorText.CStr();
     uint8_t block[1024];
-    const int32_t length = login.BuildAttachBlock(block, sizeof block);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(block), static_cast<size_t>(length)),
+    const int32_t blockLength = login.BuildAttachBlock(block, sizeof block);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block), static_cast<size_t>(blockLength)),
               Z("\x01\x3A\x04\x78\x00\x00\x00\x3F\x04\x03\x00\x00\x00\x30\x04NONE"
                 "\x39\x04\x0F\x00\x00\x00\x1C\x06SYSDBA"));
     uint8_t storage[kDatabaseBlockCapacity];

@@ -69,16 +69,18 @@ protected:
     void TearDown() override { platform::ResetSystemCalls(); }
 };
 
-TEST_F(Socket, OpenResolvesTakesThePortsLow16BitsSetsNoDelayAndARequestArrivesWhole) {
+// Open resolves the name, takes the port's low 16 bits and sets TCP_NODELAY; a request
+// arrives whole. A close from another thread wakes a blocked reader and releases the
+// descriptor.
+TEST_F(Socket, OpenSendAndCloseUnderAReader) {
     Peer peer;
     CWireStream stream;
     ASSERT_TRUE(stream.Open("localhost", peer.port + 65536u)) << stream.errorText.CStr();
     peer.Accept();
+    const int fd = static_cast<int>(stream.Handle());
     int noDelay = 0;
     socklen_t size = sizeof noDelay;
-    ASSERT_EQ(
-        getsockopt(static_cast<int>(stream.Handle()), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size),
-        0);
+    ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &size), 0);
     EXPECT_NE(noDelay, 0);
     char address[64];
     platform::AddressText(stream.socket.Address(), address, sizeof address);
@@ -87,6 +89,17 @@ TEST_F(Socket, OpenResolvesTakesThePortsLow16BitsSetsNoDelayAndARequestArrivesWh
     stream.WriteOpaque("abcde", 5);
     EXPECT_TRUE(stream.Flush());
     EXPECT_EQ(peer.Receive(16), Join({Words({21}), Opaque("abcde")}));
+    LimitReceives(stream, 8);
+    std::future<uint32_t> result = std::async(std::launch::async, [&] { return stream.ReadInt(); });
+    ASSERT_EQ(result.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_TRUE(stream.Close());
+    EXPECT_FALSE(stream.IsOpen());
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(result.get(), 0u);
+    EXPECT_TRUE(stream.IsBroken());
+    errno = 0;
+    EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 // Either family, by name or number, an IPv6 address with or without brackets; of
@@ -246,24 +259,6 @@ TEST_F(Socket, GracefulCloseDrainsAtMost500Ms) {
             EXPECT_TRUE(closed);
         }
     }
-}
-
-TEST_F(Socket, CloseFromAnotherThreadWakesABlockedReaderAndReleasesTheDescriptor) {
-    Peer peer;
-    CWireStream stream;
-    ASSERT_TRUE(stream.Open("127.0.0.1", peer.port));
-    LimitReceives(stream, 8);
-    const int fd = static_cast<int>(stream.Handle());
-    std::future<uint32_t> result = std::async(std::launch::async, [&] { return stream.ReadInt(); });
-    ASSERT_EQ(result.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    EXPECT_TRUE(stream.Close());
-    EXPECT_FALSE(stream.IsOpen());
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(result.get(), 0u);
-    EXPECT_TRUE(stream.IsBroken());
-    errno = 0;
-    EXPECT_EQ(fcntl(fd, F_GETFD), -1);
-    EXPECT_EQ(errno, EBADF);
 }
 
 }  // namespace
