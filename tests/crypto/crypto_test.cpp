@@ -1,8 +1,7 @@
-// The crypto layer: published known answers, one or two per primitive (FIPS 180, RFC
-// 6229, RFC 7539 2.4.2 and the original ChaCha vectors, Firebird's legacy hash), then
-// OpenSSL's libcrypto (hashes, ciphers, big numbers) and the system's crypt(3) on
-// pseudo-random inputs with fixed seeds; and the edges of the big numbers. Only this
-// program links libcrypto and libcrypt.
+// The crypto layer against OpenSSL's libcrypto (hashes, ciphers, big numbers) and the
+// system's crypt(3) on pseudo-random inputs with fixed seeds; a published answer where
+// those inputs stay short (a million 'a', Firebird's legacy hash); the edges of the big
+// numbers. Only this program links libcrypto and libcrypt.
 
 #define OPENSSL_SUPPRESS_DEPRECATED
 
@@ -47,32 +46,22 @@ void InPieces(std::mt19937_64& rng, Bytes* data, Process process) {
     }
 }
 
-// "abc", and a million 'a' fed a thousand at a time; then every length up to 300.
+// A million 'a' fed a thousand at a time (a length of three bytes); then every length
+// up to 300.
 TEST(Crypto, Hashes) {
-    const struct {
-        std::string message;
-        size_t repeat;
-        const char* sha1;
-        const char* sha256;
-    } cases[] = {
-        {"abc", 1, "a9993e364706816aba3e25717850c26c9cd0d89d",
-         "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {std::string(1000, 'a'), 1000, "34aa973cd4c4daa4f61eeb2bdbad27316534016f",
-         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
-    for (const auto& c : cases) {
-        crypto::Sha1 sha1;
-        crypto::Sha256 sha256;
-        for (size_t i = 0; i < c.repeat; ++i) {
-            sha1.Update(c.message.data(), c.message.size());
-            sha256.Update(c.message.data(), c.message.size());
-        }
-        uint8_t digest1[crypto::Sha1::kDigestSize], digest256[crypto::Sha256::kDigestSize];
-        sha1.Final(digest1);
-        sha256.Final(digest256);
-        EXPECT_EQ(ToHex(digest1, sizeof digest1), c.sha1);
-        EXPECT_EQ(ToHex(digest256, sizeof digest256), c.sha256);
+    const std::string thousand(1000, 'a');
+    crypto::Sha1 sha1;
+    crypto::Sha256 sha256;
+    for (int i = 0; i < 1000; ++i) {
+        sha1.Update(thousand.data(), thousand.size());
+        sha256.Update(thousand.data(), thousand.size());
     }
+    uint8_t digest1[crypto::Sha1::kDigestSize], digest256[crypto::Sha256::kDigestSize];
+    sha1.Final(digest1);
+    sha256.Final(digest256);
+    EXPECT_EQ(ToHex(digest1, sizeof digest1), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+    EXPECT_EQ(ToHex(digest256, sizeof digest256),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     std::mt19937_64 rng(1);
     for (size_t length = 0; length <= 300; ++length) {
         Bytes message = RandomBytes(rng, length);
@@ -94,18 +83,9 @@ TEST(Crypto, Hashes) {
     }
 }
 
-// RFC 6229, key 0102030405: the keystream at its start and at 4096, one stream
-// across calls. A key must have bytes.
+// One stream across calls in pieces; a key must have bytes.
 TEST(Crypto, Rc4) {
-    crypto::Rc4 rc4;
-    const Bytes key = FromHex("0102030405");
-    EXPECT_FALSE(rc4.SetKey(key.data(), 0));
-    ASSERT_TRUE(rc4.SetKey(key.data(), key.size()));
-    Bytes stream(4096 + 16);
-    rc4.Process(stream.data(), 1000);
-    rc4.Process(stream.data() + 1000, stream.size() - 1000);
-    EXPECT_EQ(ToHex(stream.data(), 16), "b2396305f03dc027ccc3524a0a1118a8");
-    EXPECT_EQ(ToHex(stream.data() + 4096, 16), "ff25b58995996707e51fbdf08b34d875");
+    EXPECT_FALSE(crypto::Rc4().SetKey(FromHex("01").data(), 0));
     std::mt19937_64 rng(2);
     for (int round = 0; round < 100; ++round) {
         Bytes key = RandomBytes(rng, 1 + rng() % 256);
@@ -122,31 +102,6 @@ TEST(Crypto, Rc4) {
 }
 
 TEST(Crypto, ChaCha20BothLayouts) {
-    // RFC 7539 2.4.2: 114 bytes from counter 1, in uneven pieces across blocks.
-    const std::string plain =
-        "Ladies and Gentlemen of the class of '99: If I could offer you only one tip for the "
-        "future, sunscreen would be it.";
-    crypto::ChaCha20 chacha;
-    chacha.SetRfc7539(
-        FromHex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f").data(),
-        FromHex("000000000000004a00000000").data(), 1);
-    Bytes data(plain.begin(), plain.end());
-    size_t offset = 0;
-    for (size_t piece : {1, 62, 2, 49}) {
-        chacha.Process(data.data() + offset, piece);
-        offset += piece;
-    }
-    EXPECT_EQ(Hex(data),
-              "6e2e359a2568f98041ba0728dd0d6981e97e7aec1d4360c20a27afccfd9fae0bf91b65c5524733ab8f"
-              "593dabcd62b3571639d624e65152ab8f530c359f0861d807ca0dbf500d6a6156a38e088a22b65e52bc"
-              "514d16ccf806818ce91ab77937365af90bbf74a35be6b40b8eedf2785e42874d");
-    // The original layout (64-bit counter, 8-byte nonce): the all-zero vector.
-    chacha.SetOriginal(Bytes(32, 0).data(), Bytes(8, 0).data(), 0);
-    Bytes block(64);
-    chacha.Process(block.data(), block.size());
-    EXPECT_EQ(Hex(block),
-              "76b8e0ada0f13d90405d6ae55386bd28bdd219b8a08ded1aa836efcc8b770dc7"
-              "da41597c5157488d7724e03fb8d84a376a43b8f41518a11cc387b669b2ee6586");
     std::mt19937_64 rng(3);
     for (int round = 0; round < 100; ++round) {
         const bool original = round % 2 == 1;
