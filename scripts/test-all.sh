@@ -7,7 +7,8 @@
 # 2. checks the sources: includes point down the layer order (scripts/check-layers.sh)
 #    and every C++ file is formatted (clang-format --dry-run -Werror),
 # 3. starts the private Firebird test servers (scripts/firebird-test-server.sh),
-# 4. builds and runs the tests of the dev, asan and tsan presets,
+# 4. builds and runs the tests of the dev, release, asan and tsan presets (release is
+#    what the benchmark and users build: optimised, it warns where dev does not),
 # 5. builds the fuzz targets (preset fuzz) and runs each for a while
 #    (scripts/run-fuzzers.sh); each target counts as one test,
 # 6. builds the Windows library (win32: the product Varnel.fll; win64) and checks
@@ -15,7 +16,7 @@
 # 7. runs the Windows test programs of the win64 build under Wine,
 # and ends with one summary line over all test runs.
 #
-# Environment: VARNEL_PRESETS (default "dev asan tsan") chooses the POSIX presets;
+# Environment: VARNEL_PRESETS (default "dev release asan tsan") chooses the POSIX presets;
 # VARNEL_FUZZ_SECONDS (default 30) is each fuzz target's time; VARNEL_SKIP_WINDOWS=1
 # leaves out steps 6 and 7. The integration tests must run: a missing server fails
 # them instead of skipping them.
@@ -23,7 +24,7 @@ set -uo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-presets=${VARNEL_PRESETS:-dev asan tsan}
+presets=${VARNEL_PRESETS:-dev release asan tsan}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 as_root() {

@@ -65,10 +65,11 @@ inline Bytes FromText(const std::string& text) {
 
 inline Bytes Words(std::initializer_list<uint32_t> words) {  // XDR: high byte first
     Bytes bytes;
+    bytes.reserve(words.size() * 4);
     for (uint32_t word : words) {
-        bytes.insert(bytes.end(),
-                     {static_cast<uint8_t>(word >> 24), static_cast<uint8_t>(word >> 16),
-                      static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word)});
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            bytes.push_back(static_cast<uint8_t>(word >> shift));
+        }
     }
     return bytes;
 }
