@@ -148,15 +148,29 @@ void RequireReady() {
 bool FindConnectionValue(const AnsiString& connectionString, const char* key, AnsiString* value) {
     AnsiString lowered(connectionString.CStr());
     platform::LowerCaseInPlace(lowered.Data());
-    const std::ptrdiff_t p = platform::FindText(lowered.CStr(), key);
-    if (p < 0) {
-        return false;
+    const char* text = lowered.CStr();
+    const size_t keyLength = std::strlen(key);
+    // A key counts only where a key can stand: at the start or right after a ";",
+    // blanks before it skipped. A value runs to the next ";", so no value can hold
+    // another key. ";" and blanks are never part of a multibyte character, so the
+    // bytes can be scanned as they are.
+    for (size_t start = 0;;) {
+        size_t at = start;
+        while (text[at] == ' ' || text[at] == '\t') {
+            ++at;
+        }
+        const char* semicolon = std::strchr(text + start, ';');
+        const size_t end =
+            semicolon != nullptr ? static_cast<size_t>(semicolon - text) : lowered.Length();
+        if (end - at >= keyLength && std::strncmp(text + at, key, keyLength) == 0) {
+            *value = AnsiString(connectionString.CStr() + at + keyLength, end - at - keyLength);
+            return true;
+        }
+        if (semicolon == nullptr) {
+            return false;
+        }
+        start = end + 1;
     }
-    const std::ptrdiff_t fromKey = platform::FindText(lowered.CStr() + p, ";");
-    const size_t start = static_cast<size_t>(p) + std::strlen(key);
-    const size_t end = fromKey < 0 ? lowered.Length() : static_cast<size_t>(p + fromKey);
-    *value = end > start ? AnsiString(connectionString.CStr() + start, end - start) : AnsiString();
-    return true;
 }
 
 int32_t ParsePortText(const AnsiString& text) {

@@ -54,9 +54,10 @@ void DisconnectCommand(int32_t handle);
 // Registers the command that runs when handle's events are lost; empty removes it.
 void SetLossCommand(int32_t handle, const AnsiString& commandTemplate);
 
-// Looks `key` up in a connection string: the matching ignores case, the value keeps
-// its case and runs from the key to the next ";" or the end. When the key is not
-// found the value is left as it was.
+// Looks `key` (lower case, with its "=") up in a connection string: at the start or
+// right after a ";", blanks before it skipped, in any case; the first such key wins.
+// The value keeps its case and runs from the key to the next ";" or the end, not
+// trimmed. When the key is not found the value is left as it was.
 bool FindConnectionValue(const AnsiString& connectionString, const char* key, AnsiString* value);
 
 // Converts a port text as the connection string gives it: leading white space, an

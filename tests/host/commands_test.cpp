@@ -13,7 +13,8 @@ namespace {
 class CommandsTest : public LinkedHostTest {
 protected:
     // The error a call raised, or the request that reached the worker as
-    // "host|database|user|password|port" (the call then returns the handle 7).
+    // "host|database|user|password|port", then the login's settings that differ from
+    // the defaults (the call then returns the handle 7).
     std::string Connect(const char* function, const std::vector<A>& args) {
         Reply(7);
         const SimHost::Result r = host.Call(function, args);
@@ -23,8 +24,19 @@ protected:
         }
         EXPECT_TRUE(r.value.type == 'I' && r.value.width == 3 && r.value.intValue == 7);
         const RequestBlock& q = sent[0];
+        const LoginOptions defaults;
+        std::string login;
+        if (q.login.wireCrypt != defaults.wireCrypt) {
+            login += q.login.wireCrypt == WireCryptPolicy::kRequired ? "|Required" : "|Disabled";
+        }
+        if (q.login.plugins.Text() != defaults.plugins.Text()) {
+            login += "|" + q.login.plugins.Text().Bytes();
+        }
+        if (q.login.connectTimeoutMs != defaults.connectTimeoutMs) {
+            login += "|" + std::to_string(q.login.connectTimeoutMs / 1000) + " s";
+        }
         return std::string(q.text) + "|" + q.database + "|" + q.user + "|" + q.password + "|" +
-               std::to_string(q.port);
+               std::to_string(q.port) + login;
     }
     SimHost::Result Subscribe(int32_t handle, const std::string& name, const std::string& tmpl) {
         return host.Call("VN_SUBSCRIBE", {A::Int(handle), A::Text(name), A::Text(tmpl)});
@@ -53,8 +65,12 @@ TEST_F(CommandsTest, ConnectionStrings) {
         // A blank after the equals sign belongs to the value; one before spoils the key.
         {"server= s;database=d;uid=u", " s|d|u||3050"},
         {"server =s;database=d;uid=u", "Server name is not found."},
-        // A key found inside an earlier value: the value runs from there.
-        {"server=s;database=d;password=xuser=abc;user=real", "s|d|abc|xuser=abc|3050"},
+        // A key stands at the start or after a ";" (blanks before it skipped); the text
+        // of a key inside a value is part of the value, which may hold "=".
+        {"server=s;database=d;password=xuser=abc;user=real", "s|d|real|xuser=abc|3050"},
+        {"password=port=1;server=xserver=evil;database=d;uid=u", "xserver=evil|d|u|port=1|3050"},
+        {"  server=s;\t Database=d ;uid=u;pwd=a=b", "s|d |u|a=b|3050"},
+        {"xserver=s;database=d;uid=u", "Server name is not found."},
         {"server=s;database=d;user=last one", "s|d|last one||3050"},
         // Ports: empty, digits then letters, blanks and a sign; the others refused after
         // the older checks.
@@ -69,7 +85,10 @@ TEST_F(CommandsTest, ConnectionStrings) {
         // The login's keys, checked last.
         {"server=s;database=d;uid=u;WireCrypt=Required;AuthClient=srp, legacy_auth;"
          "connecttimeout=5",
-         "s|d|u||3050"},
+         "s|d|u||3050|Required|Srp, Legacy_Auth|5 s"},
+        // No value can change another setting.
+        {"server=s;database=d;uid=u;password=pw_wirecrypt=disabled;wirecrypt=Required",
+         "s|d|u|pw_wirecrypt=disabled|3050|Required"},
         {"server=s;database=d;uid=u;wirecrypt=on",
          "Wire encryption must be Required, Enabled or Disabled."},
         {"server=s;database=d;uid=u;authclient=Srp Win_Sspi",
