@@ -26,7 +26,8 @@ CStatus ReadStatusVector(CWireStream& stream) {
         }
         CStatusItem item;
         item.kind = kind;
-        if (kind == isc_arg_string || kind == isc_arg_interpreted) {
+        // The SQLSTATE travels as a string, as the other texts do.
+        if (kind == isc_arg_string || kind == isc_arg_interpreted || kind == isc_arg_sql_state) {
             int32_t length = static_cast<int32_t>(stream.ReadInt());
             stream.ReadOpaque(item.text, length);
             if (stream.IsBroken()) {

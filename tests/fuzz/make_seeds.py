@@ -12,7 +12,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 OP_ACCEPT, OP_REJECT, OP_EXIT, OP_RESPONSE, OP_EVENT = 3, 4, 2, 9, 52
 OP_FETCH_RESPONSE, OP_DUMMY, OP_CONT_AUTH = 66, 71, 92
 OP_ACCEPT_DATA, OP_COND_ACCEPT = 94, 98
-ARG_END, ARG_GDS, ARG_STRING, ARG_NUMBER, ARG_INTERPRETED = 0, 1, 2, 4, 5
+ARG_END, ARG_GDS, ARG_STRING, ARG_NUMBER, ARG_INTERPRETED, ARG_SQL_STATE = 0, 1, 2, 4, 5, 19
 IO_ERROR, LOGIN, IO_OPEN_ERR = 335544344, 335544472, 335544734
 
 
@@ -75,6 +75,8 @@ SEEDS = {
         "number_then_code": b"\x02" + words(ARG_NUMBER, 3, ARG_GDS, LOGIN, ARG_END),
         "negative_length": b"\0" + words(ARG_GDS, LOGIN, ARG_STRING, 0xFFFFFFFF, 1),
         "warning_then_error": b"\0" + words(18, IO_OPEN_ERR, ARG_GDS, IO_ERROR, ARG_END),
+        "sql_state": b"\x03" + words(ARG_GDS, LOGIN, ARG_SQL_STATE) + opaque(b"28000")
+        + words(ARG_END),
     },
     "fuzz_login_answers": {
         "protocol_10": b"\0\1" + words(OP_ACCEPT, 10, 1, 3),

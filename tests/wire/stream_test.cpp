@@ -188,6 +188,9 @@ TEST(ReadStatusVector, ItemsTheirTextAndBounds) {
          1, isc_io_error, kIoError, 24},
         {Words({isc_arg_string, 0, isc_arg_end}), 1, 0, "", 12},
         {Join({Words({isc_arg_interpreted}), Opaque("text"), Words({isc_arg_end})}), 1, 0, "", 16},
+        {Join({Words({isc_arg_gds, isc_login, isc_arg_sql_state}), Opaque("28000"),
+               Words({isc_arg_end})}),
+         1, isc_login, kLoginMessage, 28},
         {Words({isc_arg_number, 0, isc_arg_end}), 1, 0, "", 12},
         {Words({isc_arg_cstring, 77, isc_arg_end}), 1, 77, "", 12},  // an unknown kind: a word
         {Words({25, 0, isc_arg_end}), 0, 0, "", 12},
