@@ -32,6 +32,7 @@ void ChaCha20::SetKey(const uint8_t key[kKeySize]) {
 void ChaCha20::SetRfc7539(const uint8_t key[kKeySize], const uint8_t nonce[12], uint32_t counter) {
     SetKey(key);
     state_[12] = counter;
+    exhausted_ = false;
     for (int i = 0; i < 3; ++i) {
         state_[13 + i] = LoadLittleEndian32(nonce + 4 * i);
     }
@@ -45,6 +46,7 @@ void ChaCha20::SetOriginal(const uint8_t key[kKeySize], const uint8_t nonce[8], 
     state_[14] = LoadLittleEndian32(nonce);
     state_[15] = LoadLittleEndian32(nonce + 4);
     wideCounter_ = true;
+    exhausted_ = false;
 }
 
 void ChaCha20::NextBlock() {
@@ -65,19 +67,23 @@ void ChaCha20::NextBlock() {
     for (int i = 0; i < 16; ++i) {
         StoreLittleEndian32(keystream_ + 4 * i, x[i] + state_[i]);
     }
-    if (++state_[12] == 0 && wideCounter_) {
-        ++state_[13];
+    if (++state_[12] == 0) {
+        exhausted_ = !wideCounter_ || ++state_[13] == 0;
     }
     used_ = 0;
 }
 
-void ChaCha20::Process(uint8_t* data, size_t length) {
+bool ChaCha20::Process(uint8_t* data, size_t length) {
     for (size_t n = 0; n < length; ++n) {
         if (used_ == 64) {
+            if (exhausted_) {
+                return false;
+            }
             NextBlock();
         }
         data[n] ^= keystream_[used_++];
     }
+    return true;
 }
 
 }  // namespace crypto

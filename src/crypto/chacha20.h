@@ -6,8 +6,9 @@
 //    and a 12-byte nonce in words 13-15 (the ChaCha wire crypt);
 //  - SetOriginal: a 64-bit block counter in words 12-13, low word first, and an
 //    8-byte nonce in words 14-15 (the ChaCha64 wire crypt, counter from 0).
-// Key and nonce bytes are read as little-endian words. In the RFC 7539 layout the
-// counter wraps within word 12 after 2^32 blocks (256 GiB).
+// Key and nonce bytes are read as little-endian words. A keystream block is never
+// made twice: once the counter has used its last value (in the RFC 7539 layout after
+// 2^32 blocks, 256 GiB, from a counter of 0) the stream refuses to go on.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,8 +22,9 @@ public:
     void SetRfc7539(const uint8_t key[kKeySize], const uint8_t nonce[12], uint32_t counter);
     void SetOriginal(const uint8_t key[kKeySize], const uint8_t nonce[8], uint64_t counter = 0);
 
-    // XORs the next length keystream bytes into data.
-    void Process(uint8_t* data, size_t length);
+    // XORs the next length keystream bytes into data. False, with data XORed only up
+    // to there, when the counter has no value left for the next block.
+    bool Process(uint8_t* data, size_t length);
 
 private:
     void SetKey(const uint8_t key[kKeySize]);
@@ -32,6 +34,7 @@ private:
     uint8_t keystream_[64] = {};
     size_t used_ = 64;  // keystream bytes of the current block already spent
     bool wideCounter_ = false;
+    bool exhausted_ = false;  // the counter wrapped: its next block would repeat one
 };
 
 }  // namespace crypto

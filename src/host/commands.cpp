@@ -237,6 +237,10 @@ ConnectSettings ReadConnectionString(const AnsiString& connection) {
         !ParseAuthPlugins(value, &login.plugins, &unknown)) {
         Fail(FormatText(msg::kUnknownAuthPlugin, unknown.UpToFirstZero().CStr()));
     }
+    if (FindConnectionValue(connection, "wirecryptplugin=", &value) &&
+        !ParseCipherList(value, &login.ciphers, &unknown)) {
+        Fail(FormatText(msg::kUnknownCipher, unknown.UpToFirstZero().CStr()));
+    }
     if (FindConnectionValue(connection, "connecttimeout=", &value)) {
         const int32_t seconds = ParsePortText(value);
         if (seconds < 1 || seconds > 3600) {

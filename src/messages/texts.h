@@ -27,6 +27,8 @@ inline constexpr char kUnknownWireCrypt[] =
     "Wire encryption must be Required, Enabled or Disabled.";
 inline constexpr char kUnknownAuthPlugin[] =
     "Unknown authentication method: %s. Srp256, Srp and Legacy_Auth are known.";
+inline constexpr char kUnknownCipher[] =
+    "Unknown wire encryption method: %s. ChaCha64, ChaCha and Arc4 are known.";
 
 // Varnel.dll's own.
 inline constexpr char kWrongThread[] =
@@ -71,8 +73,19 @@ inline constexpr char kUnknownServerPlugin[] =
     "The server asks for the authentication method %s, which was not offered.";
 inline constexpr char kNoCommonCipher[] =
     "Wire encryption is required, but the server offers no method this library has (%s).";
+inline constexpr char kNoAllowedCipher[] =
+    "Wire encryption is required, but the server offers none of the methods that "
+    "wirecryptplugin= allows (it offers %s).";
 inline constexpr char kCannotEncrypt[] =
     "Wire encryption is required, but the server cannot encrypt this connection.";
+inline constexpr char kOnlyLegacyLogin[] =
+    "Wire encryption is required, but the only authentication method offered, "
+    "Legacy_Auth, cannot encrypt a connection: offer Srp256 or Srp (authclient=).";
+inline constexpr char kClearAfterCrypt[] =
+    "The server sent data that was not encrypted after the encryption started.";
+inline constexpr char kCipherExhausted[] =
+    "The connection has carried as much data as its encryption allows and was closed "
+    "before the cipher would repeat itself.";
 inline constexpr char kNoRandomSource[] = "Unable to get random numbers for the login.";
 
 // The socket and the stream.
@@ -104,7 +117,7 @@ inline constexpr char kCheckNotConnectedAdvice[] =
     "blocks it.";
 inline constexpr char kCheckLoginModern[] = "protocol %ld, %s, %s";
 inline constexpr char kCheckLoginLegacy[] =
-    "protocol %ld, user name and password in the attach request, %s";
+    "protocol %ld, user name and password hash in the attach request, %s";
 inline constexpr char kCheckEncrypted[] = "wire encrypted with %s";
 inline constexpr char kCheckNotEncrypted[] = "not encrypted";
 inline constexpr char kCheckLoginAdvice[] =

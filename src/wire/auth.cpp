@@ -3,56 +3,38 @@
 #include <cstring>
 
 #include "crypto/des_crypt.h"
+#include "platform/memory.h"
 #include "platform/random.h"
+#include "wire/name_list.h"
+#include "wire/secret.h"
 
 namespace {
 
 const char* const kNames[] = {"Srp256", "Srp", "Legacy_Auth"};
 constexpr size_t kPrivateKeyRandomBytes = 32;
 
-// The `length` bytes at a (any bytes, zero bytes too) against the C string b.
-bool SameIgnoringCase(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (b[i] == '\0') {
-            return false;  // b ends first: nothing past its end is read
-        }
-        const char x = (a[i] >= 'A' && a[i] <= 'Z') ? static_cast<char>(a[i] + 32) : a[i];
-        const char y = (b[i] >= 'A' && b[i] <= 'Z') ? static_cast<char>(b[i] + 32) : b[i];
-        if (x != y) {
-            return false;
-        }
-    }
-    return b[length] == '\0';
-}
-
-bool FindName(const char* text, size_t length, AuthPlugin* plugin) {
-    for (size_t i = 0; i < sizeof kNames / sizeof kNames[0]; ++i) {
-        if (SameIgnoringCase(text, kNames[i], length)) {
-            *plugin = static_cast<AuthPlugin>(i);
-            return true;
-        }
-    }
-    return false;
-}
-
-// The legacy login's hash: crypt(3) of the password with the salt "9z", without the
-// salt's two characters.
-AnsiString LegacyHash(const AnsiString& password) {
-    char hashed[crypto::kDesCryptLength + 1];
-    if (!crypto::DesCrypt(password.CStr(), std::strlen(password.CStr()), "9z", hashed)) {
-        return AnsiString();
-    }
-    return AnsiString(hashed + 2);
-}
-
 }  // namespace
+
+AnsiString LegacyPasswordHash(const AnsiString& password) {
+    char hashed[crypto::kDesCryptLength + 1];
+    AnsiString hash;
+    if (crypto::DesCrypt(password.CStr(), std::strlen(password.CStr()), "9z", hashed)) {
+        hash = AnsiString(hashed + 2);
+    }
+    platform::SecureZero(hashed, sizeof hashed);
+    return hash;
+}
 
 const char* AuthPluginName(AuthPlugin plugin) {
     return kNames[static_cast<size_t>(plugin)];
 }
 
 bool FindAuthPlugin(const AnsiString& name, AuthPlugin* plugin) {
-    return FindName(name.Data(), name.Length(), plugin);
+    const int found = FindName(name.Data(), name.Length(), kNames, AuthPluginList::kMax);
+    if (found >= 0) {
+        *plugin = static_cast<AuthPlugin>(found);
+    }
+    return found >= 0;
 }
 
 bool AuthPluginList::Contains(AuthPlugin plugin) const {
@@ -64,58 +46,61 @@ bool AuthPluginList::Contains(AuthPlugin plugin) const {
     return false;
 }
 
-AnsiString AuthPluginList::Text() const {
-    AnsiString text;
+AuthPluginList AuthPluginList::Without(AuthPlugin plugin) const {
+    AuthPluginList rest;
+    rest.count = 0;
     for (size_t i = 0; i < count; ++i) {
-        text.Append(i > 0 ? ", " : "");
-        text.Append(AuthPluginName(items[i]));
+        if (items[i] != plugin) {
+            rest.items[rest.count++] = items[i];
+        }
     }
-    return text;
+    return rest;
+}
+
+AnsiString AuthPluginList::Text() const {
+    uint8_t indexes[kMax];
+    for (size_t i = 0; i < count; ++i) {
+        indexes[i] = static_cast<uint8_t>(items[i]);
+    }
+    return JoinNames(kNames, indexes, count);
 }
 
 bool ParseAuthPlugins(const AnsiString& text, AuthPluginList* list, AnsiString* unknown) {
-    AuthPluginList parsed;
-    parsed.count = 0;
-    const char* p = text.CStr();
-    while (*p != '\0') {
-        while (*p == ',' || *p == ' ' || *p == '\t') {
-            ++p;
-        }
-        const char* start = p;
-        while (*p != '\0' && *p != ',' && *p != ' ' && *p != '\t') {
-            ++p;
-        }
-        if (p == start) {
-            break;
-        }
-        AuthPlugin plugin;
-        if (!FindName(start, static_cast<size_t>(p - start), &plugin)) {
-            *unknown = AnsiString(start, static_cast<size_t>(p - start));
-            return false;
-        }
-        if (!parsed.Contains(plugin)) {
-            parsed.items[parsed.count++] = plugin;
-        }
-    }
-    if (parsed.count == 0) {
-        *unknown = text;
+    uint8_t indexes[AuthPluginList::kMax];
+    size_t count = 0;
+    if (!ParseNameList(text, kNames, AuthPluginList::kMax, indexes, &count, unknown)) {
         return false;
     }
-    *list = parsed;
+    for (size_t i = 0; i < count; ++i) {
+        list->items[i] = static_cast<AuthPlugin>(indexes[i]);
+    }
+    list->count = count;
     return true;
+}
+
+ClientAuth::~ClientAuth() {
+    Wipe(password_);
+    Wipe(data_);
+    Wipe(sessionKey_);
+    srp_.Wipe();
+}
+
+void ClientAuth::SetData(const AnsiString& data) {
+    Wipe(data_);
+    data_ = data;
 }
 
 bool ClientAuth::Start(AuthPlugin plugin) {
     plugin_ = plugin;
-    sessionKey_.clear();
+    Wipe(sessionKey_);
     if (plugin == AuthPlugin::kLegacy) {
-        data_ = LegacyHash(password_);
+        SetData(LegacyPasswordHash(password_));
         return true;
     }
     if (!srp_.PublicKeyHex().IsEmpty()) {
         // Srp and Srp256 share the group: the server that switched from one to the
         // other has seen A and nothing else, so the same A serves.
-        data_ = srp_.PublicKeyHex();
+        SetData(srp_.PublicKeyHex());
         return true;
     }
     // a has 256 random bits, the strength that the 1024-bit group gives; the cost
@@ -125,13 +110,15 @@ bool ClientAuth::Start(AuthPlugin plugin) {
     // A <= 1 is next to impossible; a few draws make certain of it.
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (!platform::FillRandom(random, kPrivateKeyRandomBytes)) {
-            return false;
+            break;
         }
         if (srp_.Start(privateKey)) {
-            data_ = srp_.PublicKeyHex();
+            platform::SecureZero(privateKey, sizeof privateKey);
+            SetData(srp_.PublicKeyHex());
             return true;
         }
     }
+    platform::SecureZero(privateKey, sizeof privateKey);
     return false;
 }
 
@@ -148,7 +135,9 @@ bool ClientAuth::Answer(const AnsiString& serverMessage) {
         !srp_.Prove(hash, FoldSrpUserName(login_), password_, salt, serverKey, &proof)) {
         return false;
     }
-    data_ = proof.proofHex;
+    SetData(proof.proofHex);
     sessionKey_.assign(reinterpret_cast<const char*>(proof.sessionKey), sizeof proof.sessionKey);
+    Wipe(proof.proofHex);
+    platform::SecureZero(proof.sessionKey, sizeof proof.sessionKey);
     return true;
 }

@@ -18,11 +18,17 @@ struct AuthPluginList {
     size_t count = kMax;
 
     bool Contains(AuthPlugin plugin) const;
+    // The list in the same order without `plugin`.
+    AuthPluginList Without(AuthPlugin plugin) const;
     // "Srp256, Srp, Legacy_Auth": as CNCT_plugin_list carries it, and for messages.
     AnsiString Text() const;
 };
 
 const char* AuthPluginName(AuthPlugin plugin);
+// The legacy login's hash of a password: crypt(3) with the salt "9z", without the
+// salt's two characters (Legacy_Auth's message, and isc_dpb_password_enc of
+// protocol 10). Empty if it cannot be made.
+AnsiString LegacyPasswordHash(const AnsiString& password);
 // The plugin of that name (as the server writes it, or in any case); false if none.
 bool FindAuthPlugin(const AnsiString& name, AuthPlugin* plugin);
 // Reads a list such as "Srp256, Srp, Legacy_Auth" (names separated by commas or
@@ -35,6 +41,10 @@ class ClientAuth {
 public:
     ClientAuth(const AnsiString& login, const AnsiString& password)
         : login_(login), password_(password) {}
+    // Wipes the password, the messages, the session key and the private value.
+    ~ClientAuth();
+    ClientAuth(const ClientAuth&) = delete;
+    ClientAuth& operator=(const ClientAuth&) = delete;
 
     // Starts `plugin`: its first message is then in Data() (A for Srp, the password's
     // hash for Legacy_Auth). False when no random numbers could be had.
@@ -49,6 +59,8 @@ public:
     const std::string& SessionKey() const { return sessionKey_; }
 
 private:
+    void SetData(const AnsiString& data);
+
     AnsiString login_;
     AnsiString password_;
     AuthPlugin plugin_ = AuthPlugin::kSrp256;

@@ -17,7 +17,7 @@ void AppendStringItem(CParamBlock& block, uint8_t tag, const AnsiString& value) 
 }  // namespace
 
 int32_t BuildDatabaseParameterBlock(uint8_t (&storage)[kDatabaseBlockCapacity],
-                                    const AnsiString& userName, const AnsiString& password) {
+                                    const AnsiString& userName, const AnsiString& passwordHash) {
     static const uint8_t kFixed[] = {
         isc_dpb_version1,
         isc_dpb_dummy_packet_interval,
@@ -48,7 +48,7 @@ int32_t BuildDatabaseParameterBlock(uint8_t (&storage)[kDatabaseBlockCapacity],
         block.AppendByte(b);
     }
     AppendStringItem(block, isc_dpb_user_name, userName);
-    AppendStringItem(block, isc_dpb_password, password);
+    AppendStringItem(block, isc_dpb_password_enc, passwordHash);
     return block.Length();
 }
 

@@ -14,11 +14,12 @@
 // Capacity of the database parameter block.
 constexpr int32_t kDatabaseBlockCapacity = 256;
 
-// Builds the database parameter block: the fixed items (dummy packet interval,
-// dialect 3, character set NONE, connect timeout) then the user name and the
-// password. Returns its length.
+// Builds the database parameter block of protocol 10: the fixed items (dummy packet
+// interval, dialect 3, character set NONE, connect timeout) then the user name and
+// the password's legacy hash (isc_dpb_password_enc; the password itself never goes).
+// Returns its length.
 int32_t BuildDatabaseParameterBlock(uint8_t (&storage)[kDatabaseBlockCapacity],
-                                    const AnsiString& userName, const AnsiString& password);
+                                    const AnsiString& userName, const AnsiString& passwordHash);
 
 // op_attach: database object id 0, the path's bytes, the block.
 void WriteAttach(CWireStream& stream, const AnsiString& databasePath, const uint8_t* dpb,

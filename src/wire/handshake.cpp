@@ -2,10 +2,12 @@
 
 #include "messages/messages.h"
 #include "messages/texts.h"
+#include "platform/memory.h"
 #include "platform/names.h"
 #include "wire/database_requests.h"
 #include "wire/param_block.h"
 #include "wire/protocol.h"
+#include "wire/secret.h"
 
 namespace {
 
@@ -68,13 +70,28 @@ private:
     bool overflow_ = false;
 };
 
-AnsiString OfferedVersions(WireCryptPolicy policy, int32_t firstModern) {
-    AnsiString text(policy == WireCryptPolicy::kRequired ? "" : "10, ");
-    text.Append(firstModern == kFirstModernVersion ? "13 to 17" : "16 and 17");
+AnsiString OfferedVersions(bool legacy, bool modern, int32_t firstModern) {
+    AnsiString text(legacy ? "10" : "");
+    if (modern) {
+        text.Append(legacy ? ", " : "");
+        text.Append(firstModern == kFirstModernVersion ? "13 to 17" : "16 and 17");
+    }
     return text;
 }
 
 }  // namespace
+
+CLogin::CLogin(CWireStream& stream, const LoginSettings& settings)
+    : stream_(stream),
+      settings_(settings),
+      plugins_(settings.options.wireCrypt == WireCryptPolicy::kRequired
+                   ? settings.options.plugins.Without(AuthPlugin::kLegacy)
+                   : settings.options.plugins),
+      auth_(settings.user, settings.password) {}
+
+CLogin::~CLogin() {
+    Wipe(settings_.password);
+}
 
 bool CLogin::Fail(ErrorKind kind, const AnsiString& text) {
     stream_.Fail(kind, text);
@@ -88,7 +105,7 @@ int32_t CLogin::BuildUserIdentification(uint8_t* storage, int32_t capacity,
     const char* plugin = AuthPluginName(auth_.Plugin());
     AppendItem(block, CNCT_login, settings_.user);
     AppendItem(block, CNCT_plugin_name, plugin, std::char_traits<char>::length(plugin));
-    AppendItem(block, CNCT_plugin_list, settings_.options.plugins.Text());
+    AppendItem(block, CNCT_plugin_list, plugins_.Text());
     const AnsiString& data = auth_.Data();
     for (size_t at = 0, part = 0; at < data.Length(); at += kPartLength, ++part) {
         const size_t length = data.Length() - at < kPartLength ? data.Length() - at : kPartLength;
@@ -110,6 +127,10 @@ int32_t CLogin::BuildUserIdentification(uint8_t* storage, int32_t capacity,
 }
 
 bool CLogin::Connect(const AnsiString& databasePath) {
+    if (plugins_.count == 0) {
+        // Required, and Legacy_Auth alone was to be offered: nothing can be sent.
+        return Fail(ErrorKind::kState, msg::kOnlyLegacyLogin);
+    }
     char host[kNameBufferSize];
     uint32_t hostSize = kNameBufferSize;
     if (!platform::GetComputerNameText(host, &hostSize)) {
@@ -120,7 +141,7 @@ bool CLogin::Connect(const AnsiString& databasePath) {
     if (!platform::GetUserNameText(user, &userSize)) {
         return Fail(ErrorKind::kSystem, msg::kNoUserName);
     }
-    if (!auth_.Start(settings_.options.plugins.items[0])) {
+    if (!auth_.Start(plugins_.items[0])) {
         return Fail(ErrorKind::kSystem, msg::kNoRandomSource);
     }
     uint8_t identification[kUserIdentificationCapacity];
@@ -128,25 +149,28 @@ bool CLogin::Connect(const AnsiString& databasePath) {
         BuildUserIdentification(identification, kUserIdentificationCapacity,
                                 AnsiString(user, userSize), AnsiString(host, hostSize));
 
-    const bool legacyOffered = settings_.options.wireCrypt != WireCryptPolicy::kRequired;
+    // Protocol 10 carries the password's legacy hash: only where Legacy_Auth is
+    // allowed, which it is not under Required.
+    legacyOffered_ = plugins_.Contains(AuthPlugin::kLegacy);
+    const bool modernOffered = !(legacyOffered_ && settings_.options.onlyProtocol10);
     firstModern_ = FoldSrpUserName(settings_.user).Length() > kLongestLoginBefore16
                        ? kFirstVersionForLongLogins
                        : kFirstModernVersion;
+    const int32_t modernCount = modernOffered ? kLastModernVersion - firstModern_ + 1 : 0;
     stream_.WriteInt(op_connect);
     stream_.WriteInt(op_attach);
     stream_.WriteInt(CONNECT_VERSION3);
     stream_.WriteInt(arch_generic);
     stream_.WriteOpaque(databasePath.Data(), static_cast<int32_t>(databasePath.Length()));
-    stream_.WriteInt(
-        static_cast<uint32_t>(kLastModernVersion - firstModern_ + 1 + (legacyOffered ? 1 : 0)));
+    stream_.WriteInt(static_cast<uint32_t>(modernCount + (legacyOffered_ ? 1 : 0)));
     stream_.WriteOpaque(identification, identificationLength);
     // The server takes the version with the highest weight that it knows.
-    if (legacyOffered) {
+    if (legacyOffered_) {
         for (uint32_t item : {PROTOCOL_VERSION10, arch_generic, ptype_rpc, ptype_batch_send, 2}) {
             stream_.WriteInt(item);
         }
     }
-    for (int32_t version = firstModern_; version <= kLastModernVersion; ++version) {
+    for (int32_t version = firstModern_; version < firstModern_ + modernCount; ++version) {
         for (int32_t item : {FB_PROTOCOL_FLAG | version, arch_generic, 0, ptype_batch_send,
                              2 * (version - kFirstModernVersion + 2)}) {
             stream_.WriteInt(static_cast<uint32_t>(item));
@@ -157,8 +181,7 @@ bool CLogin::Connect(const AnsiString& databasePath) {
     }
     if (protocol_ == PROTOCOL_VERSION10 || dataInAttachBlock_) {
         // No wire encryption on these paths.
-        return settings_.options.wireCrypt != WireCryptPolicy::kRequired ||
-               Fail(ErrorKind::kServer, msg::kCannotEncrypt);
+        return !Required() || Fail(ErrorKind::kServer, msg::kCannotEncrypt);
     }
     return StartEncryption();
 }
@@ -168,9 +191,10 @@ bool CLogin::ReadAcceptance() {
     const uint32_t operation = stream_.ReadOperation();
     stream_.pendingOperation = -1;
     if (operation == static_cast<uint32_t>(op_reject)) {
+        const bool modern = !(legacyOffered_ && settings_.options.onlyProtocol10);
         return Fail(ErrorKind::kServer,
                     FormatText(msg::kProtocolsRefused,
-                               OfferedVersions(settings_.options.wireCrypt, firstModern_).CStr()));
+                               OfferedVersions(legacyOffered_, modern, firstModern_).CStr()));
     }
     if (operation == static_cast<uint32_t>(op_response)) {
         stream_.pendingOperation = op_response;
@@ -180,8 +204,8 @@ bool CLogin::ReadAcceptance() {
             return !stream_.IsBroken() && Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
         }
         if (response.errorCode == isc_login_error) {
-            return Fail(ErrorKind::kServer, FormatText(msg::kNoCommonAuthPlugin,
-                                                       settings_.options.plugins.Text().CStr()));
+            return Fail(ErrorKind::kServer,
+                        FormatText(msg::kNoCommonAuthPlugin, plugins_.Text().CStr()));
         }
         return false;  // the server's own words
     }
@@ -211,8 +235,7 @@ bool CLogin::ReadAcceptance() {
         authenticated = stream_.ReadInt();
         stream_.ReadOpaque(keys);
     }
-    const bool legacy =
-        version == PROTOCOL_VERSION10 && settings_.options.wireCrypt != WireCryptPolicy::kRequired;
+    const bool legacy = version == PROTOCOL_VERSION10 && legacyOffered_;
     const bool modern = version >= (FB_PROTOCOL_FLAG | firstModern_) &&
                         version <= (FB_PROTOCOL_FLAG | kLastModernVersion);
     // op_accept goes with protocol 10, the others with 13 and later.
@@ -253,8 +276,12 @@ bool CLogin::ReadAcceptance() {
 
 bool CLogin::Answer(const AnsiString& serverPlugin, const AnsiString& serverData) {
     AuthPlugin plugin = auth_.Plugin();
-    if (!serverPlugin.IsEmpty() &&
-        (!FindAuthPlugin(serverPlugin, &plugin) || !settings_.options.plugins.Contains(plugin))) {
+    const bool named = !serverPlugin.IsEmpty() && FindAuthPlugin(serverPlugin, &plugin);
+    if (named && plugin == AuthPlugin::kLegacy && Required()) {
+        // Its hash would leave, and it makes no key to encrypt with.
+        return Fail(ErrorKind::kServer, msg::kCannotEncrypt);
+    }
+    if (!serverPlugin.IsEmpty() && (!named || !plugins_.Contains(plugin))) {
         return Fail(ErrorKind::kProtocol,
                     FormatText(msg::kUnknownServerPlugin, serverPlugin.UpToFirstZero().CStr()));
     }
@@ -320,17 +347,41 @@ bool CLogin::StartEncryption() {
     if (settings_.options.wireCrypt == WireCryptPolicy::kDisabled) {
         return true;
     }
-    const bool required = settings_.options.wireCrypt == WireCryptPolicy::kRequired;
     if (auth_.SessionKey().empty()) {
-        return !required || Fail(ErrorKind::kServer, msg::kCannotEncrypt);
+        return !Required() || Fail(ErrorKind::kServer, msg::kCannotEncrypt);
     }
-    const AnsiString cipher = ChooseCipher(offer_, settings_.options.cipher);
-    std::unique_ptr<IWireCipher> sending = MakeWireCipher(cipher, auth_.SessionKey(), offer_);
-    std::unique_ptr<IWireCipher> receiving = MakeWireCipher(cipher, auth_.SessionKey(), offer_);
-    if (sending == nullptr || receiving == nullptr) {
+    // The first cipher that can start; one that cannot (ChaCha without its IV) gives
+    // way to the next.
+    AnsiString candidates[CipherList::kMax];
+    const size_t count = CiphersToTry(offer_, settings_.options.ciphers, candidates);
+    AnsiString cipher;
+    std::unique_ptr<IWireCipher> sending;
+    std::unique_ptr<IWireCipher> receiving;
+    for (size_t i = 0; i < count && sending == nullptr; ++i) {
+        sending = MakeWireCipher(candidates[i], auth_.SessionKey(), offer_);
+        receiving = MakeWireCipher(candidates[i], auth_.SessionKey(), offer_);
+        if (sending == nullptr || receiving == nullptr) {
+            sending.reset();
+            receiving.reset();
+        } else {
+            cipher = candidates[i];
+        }
+    }
+    if (sending == nullptr) {
+        if (!Required()) {
+            return true;
+        }
         const AnsiString offered = offer_.plugins.IsEmpty() ? AnsiString("none") : offer_.plugins;
-        return !required || Fail(ErrorKind::kServer,
-                                 FormatText(msg::kNoCommonCipher, offered.UpToFirstZero().CStr()));
+        const bool restricted = settings_.options.ciphers.count != 0;
+        return Fail(ErrorKind::kServer,
+                    FormatText(restricted ? msg::kNoAllowedCipher : msg::kNoCommonCipher,
+                               offered.UpToFirstZero().CStr()));
+    }
+    // The answer to op_crypt must be read through the cipher, whole: anything the
+    // server sent before it asked for nothing and would be taken for decrypted bytes.
+    if (stream_.BufferedInput() != 0) {
+        stream_.Break(ErrorKind::kProtocol, msg::kClearAfterCrypt);
+        return false;
     }
     // op_crypt itself goes in clear; everything after it, both ways, is encrypted,
     // the server's answer to it included.
@@ -356,15 +407,15 @@ bool CLogin::StartEncryption() {
 int32_t CLogin::BuildAttachBlock(uint8_t* storage, int32_t capacity) const {
     if (protocol_ == PROTOCOL_VERSION10) {
         uint8_t block[kDatabaseBlockCapacity];
-        const int32_t length =
-            BuildDatabaseParameterBlock(block, settings_.user, settings_.password);
-        if (length > capacity) {
-            return 0;
-        }
-        for (int32_t i = 0; i < length; ++i) {
+        AnsiString hash = LegacyPasswordHash(settings_.password);
+        const int32_t length = BuildDatabaseParameterBlock(block, settings_.user, hash);
+        Wipe(hash);
+        const int32_t copied = length > capacity ? 0 : length;
+        for (int32_t i = 0; i < copied; ++i) {
             storage[i] = block[i];
         }
-        return length;
+        platform::SecureZero(block, sizeof block);
+        return copied;
     }
     const AnsiString pluginName(AuthPluginName(auth_.Plugin()));
     const bool withData = dataInAttachBlock_ && !auth_.Data().IsEmpty();

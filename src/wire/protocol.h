@@ -69,7 +69,7 @@ constexpr int32_t P_REQ_async = 1;
 // Database parameter block items.
 constexpr uint8_t isc_dpb_version1 = 1;
 constexpr uint8_t isc_dpb_user_name = 28;
-constexpr uint8_t isc_dpb_password = 29;
+constexpr uint8_t isc_dpb_password_enc = 30;
 constexpr uint8_t isc_dpb_lc_ctype = 48;
 constexpr uint8_t isc_dpb_connect_timeout = 57;
 constexpr uint8_t isc_dpb_dummy_packet_interval = 58;

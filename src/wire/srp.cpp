@@ -4,6 +4,8 @@
 
 #include "crypto/sha1.h"
 #include "crypto/sha256.h"
+#include "platform/memory.h"
+#include "wire/secret.h"
 
 using crypto::BigNumber;
 
@@ -119,12 +121,18 @@ bool ParseSrpServerMessage(const uint8_t* data, size_t length, AnsiString* salt,
     return true;
 }
 
+void SrpClient::Wipe() {
+    WipeObject(private_);
+    publicKeyHex_.Clear();
+}
+
 bool SrpClient::Start(const uint8_t privateKey[kSrpPrivateKeySize]) {
     const SrpGroup& group = Group();
     publicKeyHex_.Clear();
     BigNumber a;
     a.SetBytes(privateKey, kSrpPrivateKeySize);
     crypto::Mod(a, group.n, &private_);
+    WipeObject(a);
     crypto::ModPow(group.g, private_, group.n, &public_);
     if (public_.Compare(BigNumber(1)) <= 0) {
         return false;
@@ -162,7 +170,7 @@ bool SrpClient::Prove(SrpHash hash, const AnsiString& user, const AnsiString& pa
     sha.Update(salt.Data(), salt.Length());
     sha.Update(digest, sizeof digest);
     sha.Final(digest);
-    const BigNumber x = NumberOf(digest, sizeof digest);
+    BigNumber x = NumberOf(digest, sizeof digest);
 
     // S = (B - k g^x)^(a + u x), everything mod N.
     BigNumber base;
@@ -189,6 +197,8 @@ bool SrpClient::Prove(SrpHash hash, const AnsiString& user, const AnsiString& pa
         h->Update(proof->sessionKey, kSrpSessionKeySize);
         h->Final(m);
         proof->proofHex = AnsiString(NumberOf(m, size).ToHex());
+        WipeObject(*h);
+        platform::SecureZero(m, size);
     };
     if (hash == SrpHash::kSha256) {
         crypto::Sha256 h;
@@ -199,5 +209,12 @@ bool SrpClient::Prove(SrpHash hash, const AnsiString& user, const AnsiString& pa
         uint8_t m[crypto::Sha1::kDigestSize];
         prove(&h, m, sizeof m);
     }
+    // What the password and the private value went into.
+    platform::SecureZero(digest, sizeof digest);
+    WipeObject(sha);
+    WipeObject(x);
+    WipeObject(base);
+    WipeObject(exponent);
+    WipeObject(secret);
     return true;
 }

@@ -60,6 +60,10 @@ public:
     // A = g^a mod N. False when A <= 1: the caller draws new bytes and starts again.
     bool Start(const uint8_t privateKey[kSrpPrivateKeySize]);
 
+    // Zeroes the private value a; Prove fails until Start is called again.
+    void Wipe();
+    ~SrpClient() { Wipe(); }
+
     // A as hex text; empty until Start succeeds.
     const AnsiString& PublicKeyHex() const { return publicKeyHex_; }
 

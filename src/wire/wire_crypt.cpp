@@ -5,35 +5,26 @@
 #include "crypto/chacha20.h"
 #include "crypto/rc4.h"
 #include "crypto/sha256.h"
+#include "platform/memory.h"
+#include "wire/name_list.h"
 #include "wire/protocol.h"
+#include "wire/secret.h"
 
 namespace {
 
 const char* const kCiphers[] = {"ChaCha64", "ChaCha", "Arc4"};
 const char kSymmetric[] = "Symmetric";
 
-bool EqualsIgnoringCase(const AnsiString& text, const char* word) {
-    if (text.Length() != std::strlen(word)) {
-        return false;
-    }
-    for (size_t i = 0; i < text.Length(); ++i) {
-        char c = text[i];
-        char w = word[i];
-        c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-        w = (w >= 'A' && w <= 'Z') ? static_cast<char>(w + 32) : w;
-        if (c != w) {
-            return false;
-        }
-    }
-    return true;
-}
-
 class Arc4Cipher : public IWireCipher {
 public:
     explicit Arc4Cipher(const std::string& key) {
         rc4_.SetKey(reinterpret_cast<const uint8_t*>(key.data()), key.size());
     }
-    void Apply(uint8_t* bytes, size_t length) override { rc4_.Process(bytes, length); }
+    ~Arc4Cipher() override { WipeObject(rc4_); }
+    bool Apply(uint8_t* bytes, size_t length) override {
+        rc4_.Process(bytes, length);
+        return true;
+    }
 
 private:
     crypto::Rc4 rc4_;
@@ -55,8 +46,10 @@ public:
         } else {
             chacha_.SetOriginal(key, bytes);
         }
+        platform::SecureZero(key, sizeof key);
     }
-    void Apply(uint8_t* bytes, size_t length) override { chacha_.Process(bytes, length); }
+    ~ChaChaCipher() override { WipeObject(chacha_); }
+    bool Apply(uint8_t* bytes, size_t length) override { return chacha_.Process(bytes, length); }
 
 private:
     crypto::ChaCha20 chacha_;
@@ -74,19 +67,47 @@ const AnsiString* SpecificData(const CipherOffer& offer, const char* plugin) {
 }  // namespace
 
 bool ParseWireCrypt(const AnsiString& text, WireCryptPolicy* policy) {
-    const struct {
-        const char* word;
-        WireCryptPolicy policy;
-    } words[] = {{"required", WireCryptPolicy::kRequired},
-                 {"enabled", WireCryptPolicy::kEnabled},
-                 {"disabled", WireCryptPolicy::kDisabled}};
-    for (const auto& w : words) {
-        if (EqualsIgnoringCase(text, w.word)) {
-            *policy = w.policy;
+    // In the order of the policy's values.
+    const char* const words[] = {"Disabled", "Enabled", "Required"};
+    const int found = FindName(text.Data(), text.Length(), words, 3);
+    if (found >= 0) {
+        *policy = static_cast<WireCryptPolicy>(found);
+    }
+    return found >= 0;
+}
+
+const char* WireCipherName(WireCipher cipher) {
+    return kCiphers[static_cast<size_t>(cipher)];
+}
+
+bool CipherList::Contains(WireCipher cipher) const {
+    for (size_t i = 0; i < count; ++i) {
+        if (items[i] == cipher) {
             return true;
         }
     }
     return false;
+}
+
+AnsiString CipherList::Text() const {
+    uint8_t indexes[kMax];
+    for (size_t i = 0; i < count; ++i) {
+        indexes[i] = static_cast<uint8_t>(items[i]);
+    }
+    return JoinNames(kCiphers, indexes, count);
+}
+
+bool ParseCipherList(const AnsiString& text, CipherList* list, AnsiString* unknown) {
+    uint8_t indexes[CipherList::kMax];
+    size_t count = 0;
+    if (!ParseNameList(text, kCiphers, CipherList::kMax, indexes, &count, unknown)) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        list->items[i] = static_cast<WireCipher>(indexes[i]);
+    }
+    list->count = count;
+    return true;
 }
 
 bool ParseKeyAnnouncements(const AnsiString& data, CipherOffer* offer) {
@@ -120,9 +141,12 @@ bool ParseKeyAnnouncements(const AnsiString& data, CipherOffer* offer) {
     return true;
 }
 
-AnsiString ChooseCipher(const CipherOffer& offer, const AnsiString& only) {
-    const char* p = offer.plugins.CStr();
-    while (*p != '\0') {
+size_t CiphersToTry(const CipherOffer& offer, const CipherList& allowed,
+                    AnsiString (&out)[CipherList::kMax]) {
+    // The server's list (names as it writes them, separated by blanks or commas)
+    // cut down to the ciphers this library has, in the server's order, each once.
+    CipherList offered;
+    for (const char* p = offer.plugins.CStr(); *p != '\0';) {
         while (*p == ' ' || *p == ',') {
             ++p;
         }
@@ -131,13 +155,21 @@ AnsiString ChooseCipher(const CipherOffer& offer, const AnsiString& only) {
             ++p;
         }
         const AnsiString name(start, static_cast<size_t>(p - start));
-        for (const char* cipher : kCiphers) {
-            if (name == AnsiString(cipher) && (only.IsEmpty() || name == only)) {
-                return name;
+        for (size_t i = 0; i < CipherList::kMax; ++i) {
+            const auto cipher = static_cast<WireCipher>(i);
+            if (name == AnsiString(kCiphers[i]) && !offered.Contains(cipher)) {
+                offered.items[offered.count++] = cipher;
             }
         }
     }
-    return AnsiString();
+    const CipherList& order = allowed.count == 0 ? offered : allowed;
+    size_t count = 0;
+    for (size_t i = 0; i < order.count; ++i) {
+        if (offered.Contains(order.items[i])) {
+            out[count++] = WireCipherName(order.items[i]);
+        }
+    }
+    return count;
 }
 
 std::unique_ptr<IWireCipher> MakeWireCipher(const AnsiString& plugin, const std::string& sessionKey,

@@ -18,6 +18,26 @@ enum class WireCryptPolicy : uint8_t { kDisabled = 0, kEnabled = 1, kRequired = 
 // "Required", "Enabled" or "Disabled", in any case; false for anything else.
 bool ParseWireCrypt(const AnsiString& text, WireCryptPolicy* policy);
 
+enum class WireCipher : uint8_t { kChaCha64, kChaCha, kArc4 };
+
+// The ciphers a connection may use, in the order it prefers them.
+struct CipherList {
+    static constexpr size_t kMax = 3;
+    WireCipher items[kMax] = {WireCipher::kChaCha64, WireCipher::kChaCha, WireCipher::kArc4};
+    // 0: any that this library has, in the server's order of preference.
+    size_t count = 0;
+
+    bool Contains(WireCipher cipher) const;
+    // "ChaCha64, ChaCha, Arc4"; empty when any will do.
+    AnsiString Text() const;
+};
+
+const char* WireCipherName(WireCipher cipher);
+// Reads a list such as "ChaCha, Arc4" (names separated by commas or blanks, in any
+// case, each once). False for an empty list or an unknown name, which is then in
+// *unknown.
+bool ParseCipherList(const AnsiString& text, CipherList* list, AnsiString* unknown);
+
 // What the server offers for the Symmetric key of a login.
 struct CipherOffer {
     static constexpr size_t kMaxSpecific = 4;
@@ -36,12 +56,15 @@ struct CipherOffer {
 // False when an item runs past the data.
 bool ParseKeyAnnouncements(const AnsiString& data, CipherOffer* offer);
 
-// The first plugin of the offer that this library has (and that is `only`, unless
-// that is empty); empty when none.
-AnsiString ChooseCipher(const CipherOffer& offer, const AnsiString& only = AnsiString());
+// The ciphers to try, best first: with `allowed` empty, those of the server's list
+// that this library has, in the server's order; otherwise those of `allowed` that the
+// server offers, in allowed's order. Writes their names to out; returns their count.
+size_t CiphersToTry(const CipherOffer& offer, const CipherList& allowed,
+                    AnsiString (&out)[CipherList::kMax]);
 
 // A cipher of `plugin` for one direction, keyed with the login's session key; for the
 // ChaCha plugins with the IV the offer carries. nullptr when the plugin is unknown or
-// its IV is missing or of the wrong size.
+// its IV is missing or of the wrong size. A cipher wipes its keys when destroyed;
+// ChaCha refuses to go on (Apply is false) before its block counter would wrap.
 std::unique_ptr<IWireCipher> MakeWireCipher(const AnsiString& plugin, const std::string& sessionKey,
                                             const CipherOffer& offer);

@@ -119,13 +119,21 @@ void CWireStream::StartEncryption(std::unique_ptr<IWireCipher> sending,
     receiving_ = std::move(receiving);
 }
 
+void CWireStream::EndEncryption() {
+    sending_.reset();
+    receiving_.reset();
+}
+
 bool CWireStream::Flush() {
     if (broken_) {
         output_.clear();
         return false;
     }
-    if (sending_ != nullptr && !output_.empty()) {
-        sending_->Apply(reinterpret_cast<uint8_t*>(&output_[0]), output_.size());
+    if (sending_ != nullptr && !output_.empty() &&
+        !sending_->Apply(reinterpret_cast<uint8_t*>(&output_[0]), output_.size())) {
+        output_.clear();
+        Break(ErrorKind::kProtocol, msg::kCipherExhausted);
+        return false;
     }
     size_t done = 0;
     while (done < output_.size()) {
@@ -180,9 +188,10 @@ bool CWireStream::ReceiveAll(void* target, int32_t n) {
                 }
                 return false;
             }
-            if (receiving_ != nullptr) {
-                receiving_->Apply(reinterpret_cast<uint8_t*>(input_),
-                                  static_cast<size_t>(received));
+            if (receiving_ != nullptr && !receiving_->Apply(reinterpret_cast<uint8_t*>(input_),
+                                                            static_cast<size_t>(received))) {
+                Break(ErrorKind::kProtocol, msg::kCipherExhausted);
+                return false;
             }
             inputEnd_ = received;
         }

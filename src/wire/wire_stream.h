@@ -48,11 +48,12 @@ protected:
 };
 
 // A stream cipher as the wire uses it: its keystream is XORed over the bytes in
-// place and runs on from one call to the next.
+// place and runs on from one call to the next. False when the cipher can go no
+// further without repeating its keystream.
 class IWireCipher {
 public:
     virtual ~IWireCipher() = default;
-    virtual void Apply(uint8_t* bytes, size_t length) = 0;
+    virtual bool Apply(uint8_t* bytes, size_t length) = 0;
 };
 
 class CWireStream {
@@ -140,9 +141,12 @@ public:
     void Break(ErrorKind kind, const AnsiString& text);
 
     // From now on every byte sent goes through `sending` and every byte received
-    // through `receiving` (wire encryption). Open ends it.
+    // through `receiving` (wire encryption). A cipher that can go no further breaks
+    // the stream. Open and EndEncryption end it (the ciphers wipe their keys).
     void StartEncryption(std::unique_ptr<IWireCipher> sending,
                          std::unique_ptr<IWireCipher> receiving);
+    // Not while another thread reads the stream.
+    void EndEncryption();
     bool IsEncrypted() const { return sending_ != nullptr; }
 
     // The largest counted string accepted from the server (response data, event

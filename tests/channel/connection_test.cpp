@@ -23,7 +23,8 @@ std::string Item(char tag, bool (*get)(char*, uint32_t*)) {
 
 TEST_F(ConnectionTest, ConnectSendsThreeRequestsWithTheirExactBytes) {
     fake.databaseHandle = 0x01020304;
-    // An eight-byte password: the block is 43 bytes and travels with one byte of padding.
+    // The password never travels: its 11-byte legacy hash does (crypt(3) reads eight
+    // characters), so the block is 46 bytes and travels with two bytes of padding.
     ASSERT_TRUE(db->ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterke"));
     EXPECT_EQ(db->databaseHandle, 0x01020304);
     EXPECT_EQ(db->serverVersion.Bytes(), "LI-V6.3.11.33637 Firebird 3.0");
@@ -55,9 +56,9 @@ TEST_F(ConnectionTest, ConnectSendsThreeRequestsWithTheirExactBytes) {
                             FromText("NONE"),
                             {0x39, 4, 0, 0, 0, 0x0F, 0x1C, 6},
                             FromText("SYSDBA"),
-                            {0x1D, 8},
-                            FromText("masterke")});
-    EXPECT_EQ(r[1].bytes, Join({Words({19, 0}), Opaque("employee"), Words({43}), dpb, {0}}));
+                            {0x1E, 11},
+                            FromText("QP3LMZ/MJh.")});
+    EXPECT_EQ(r[1].bytes, Join({Words({19, 0}), Opaque("employee"), Words({46}), dpb, {0, 0}}));
     EXPECT_EQ(r[2].bytes, Join({Words({40, 0x01020304, 0, 2}), {0x0C, 1, 0, 0}, Words({128})}));
     for (const FirebirdRequest& request : r) {
         EXPECT_EQ(request.receives, 1) << "operation " << request.operation;

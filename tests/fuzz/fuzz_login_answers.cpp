@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         const int32_t protocol = login.Protocol();
         FUZZ_CHECK(protocol == 10 || (protocol >= 13 && protocol <= 17));
-        FUZZ_CHECK(protocol != 10 || policy != WireCryptPolicy::kRequired);
+        FUZZ_CHECK(protocol != 10 || (policy != WireCryptPolicy::kRequired &&
+                                      settings.options.plugins.Contains(AuthPlugin::kLegacy)));
         // What the policy demands: encryption when required, none when disabled.
         FUZZ_CHECK(stream.IsEncrypted() == !login.Cipher().IsEmpty());
         FUZZ_CHECK(policy != WireCryptPolicy::kRequired || stream.IsEncrypted());
@@ -47,5 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // op_connect, an answer to each round the login takes (at most kMaxAuthRounds
     // after op_connect and as many after the attach), and op_crypt.
     FUZZ_CHECK(transport.sends.size() <= 3 + 2 * kMaxAuthRounds);
+    // Whatever the server said: the password never leaves, nor, under Required, its
+    // legacy hash.
+    for (const varnel_test::Bytes& send : transport.sends) {
+        const std::string bytes(send.begin(), send.end());
+        FUZZ_CHECK(bytes.find("masterkey") == std::string::npos);
+        FUZZ_CHECK(policy != WireCryptPolicy::kRequired ||
+                   bytes.find("QP3LMZ/MJh.") == std::string::npos);
+    }
     return 0;
 }

@@ -51,6 +51,7 @@ TEST_P(Login, EveryWayIn) {
         std::string cipher;   // asked for, then expected
         std::string error;    // "": it connects
         std::string plugin;
+        bool only10 = false;  // offers protocol 10 alone
     };
     const std::string first = s.ciphers[0];
     std::vector<Attempt> attempts = {
@@ -68,11 +69,16 @@ TEST_P(Login, EveryWayIn) {
         attempts.push_back({c.user, c.password, E, nullptr, cipher, "", s.plugin});
     }
     if (s.legacyLogin) {
+        // Protocol 10, as a server before Firebird 3 takes it: the password's hash in
+        // the attach request.
+        attempts.push_back({c.user, c.password, E, nullptr, "", "", "", true});
+        attempts.push_back({c.user, "wrong", E, nullptr, "", varnel_test::kLoginMessage, "", true});
         attempts.push_back({c.user, c.password, D, nullptr, "", "", s.plugin});
         attempts.push_back({c.user, c.password, E, "Legacy_Auth", "", "", "Legacy_Auth"});
         attempts.push_back({c.user, c.password, R, "Legacy_Auth", "",
-                            "Wire encryption is required, but the server cannot encrypt this "
-                            "connection.",
+                            "Wire encryption is required, but the only authentication method "
+                            "offered, Legacy_Auth, cannot encrypt a connection: offer Srp256 or "
+                            "Srp (authclient=).",
                             ""});
     } else {
         attempts.push_back({c.user, c.password, D, nullptr, "",
@@ -82,6 +88,12 @@ TEST_P(Login, EveryWayIn) {
         attempts.push_back({c.user, c.password, E, "Legacy_Auth", "",
                             "The server accepts none of the authentication methods offered "
                             "(Legacy_Auth).",
+                            ""});
+    }
+    if (s.ciphers.size() == 1) {  // Arc4 alone: a cipher it lacks is refused clearly
+        attempts.push_back({c.user, c.password, R, nullptr, "ChaCha",
+                            "Wire encryption is required, but the server offers none of the "
+                            "methods that wirecryptplugin= allows (it offers Arc4).",
                             ""});
     }
     if (s.protocol == 17) {
@@ -97,7 +109,10 @@ TEST_P(Login, EveryWayIn) {
         if (a.plugins != nullptr) {
             ASSERT_TRUE(ParseAuthPlugins(a.plugins, &options.plugins, &unknown));
         }
-        options.cipher = a.error.empty() && a.cipher != first ? a.cipher.c_str() : "";
+        if (!a.cipher.empty() && a.cipher != first) {
+            ASSERT_TRUE(ParseCipherList(a.cipher.c_str(), &options.ciphers, &unknown));
+        }
+        options.onlyProtocol10 = a.only10;
         std::unique_ptr<CDatabase> db = CDatabase::Create();
         const bool connected =
             db->ConnectDatabase(c.host.c_str(), static_cast<int32_t>(c.port), c.database.c_str(),
@@ -107,7 +122,7 @@ TEST_P(Login, EveryWayIn) {
             EXPECT_FALSE(connected);
             continue;
         }
-        EXPECT_EQ(db->protocolVersion, s.protocol);
+        EXPECT_EQ(db->protocolVersion, a.only10 ? 10 : s.protocol);
         EXPECT_EQ(db->authPlugin.Bytes(), a.plugin);
         EXPECT_EQ(db->wireCipher.Bytes(), a.cipher);
         // The answer to op_crypt arrives encrypted, and so do the requests after it.

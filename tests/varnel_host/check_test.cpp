@@ -48,7 +48,7 @@ TEST(Check, EveryStepItsOutcomeAndTheAdviceForTheEventPort) {
          kAnswers,
          0,
          std::string(kAllPass) + "result: every\n",
-         {"protocol 10, user name and password in the attach request, not encrypted\n",
+         {"protocol 10, user name and password hash in the attach request, not encrypted\n",
           "server version LI-V6.3.11.33637 Firebird 3.0\n", "(it names its address 127.0.0.9)\n",
           "  127.0.0.1 port ", "VARNEL_CHECK queued"}},
         {"the event fires while the check waits",

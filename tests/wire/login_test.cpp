@@ -48,6 +48,135 @@ const std::string kKeysFoo =
     Z("\0\x09Symmetric\x01\x03"
       "Foo");
 
+// A man in the middle answers op_connect as he likes, under each setting a user may
+// choose. Whatever he answers the password never leaves, the legacy hash leaves only
+// where Legacy_Auth is allowed and encryption is not required, and every refusal
+// comes before anything more leaves. (The attach follows each login that succeeds.)
+TEST(Login, WhatAManInTheMiddleGets) {
+    const auto E = WireCryptPolicy::kEnabled, R = WireCryptPolicy::kRequired;
+    const struct {
+        WireCryptPolicy policy;
+        const char* plugins;  // nullptr: the default list
+        const char* ciphers;  // wirecryptplugin=; nullptr: any
+    } settings[] = {{E, nullptr, nullptr},
+                    {R, nullptr, nullptr},
+                    {E, "Srp256, Srp", nullptr},
+                    {R, "Srp256, Srp", nullptr},  // the strict line
+                    {R, nullptr, "ChaCha"}};
+    struct Outcome {
+        const char* left;  // the requests that left, and the attach after a login
+        bool hash;         // masterkey's legacy hash among their bytes
+        std::string error;
+    };
+    const char* noResponse = "Unable to get response.";
+    const char* closed = "Connection closed by the server.";
+    const std::string noKey =
+        "Wire encryption is required, but the server cannot encrypt this connection.";
+    const std::string clear =
+        "The server sent data that was not encrypted after the encryption started.";
+    const std::string onlyChaCha =
+        "Wire encryption is required, but the server offers none of the methods that "
+        "wirecryptplugin= allows (it offers ";
+    const std::string chachaWithoutIv =
+        Z("\0\x09Symmetric\x01\x0B"
+          "ChaCha Arc4");
+    const struct {
+        const char* answer;
+        Bytes replies;
+        Outcome outcomes[5];  // by setting
+    } cases[] = {
+        {"protocol 10",
+         Words({op_accept, 10, 1, 3}),
+         {{"connect attach", true, ""},
+          {"connect", false, noResponse},  // 10 was not offered
+          {"connect", false, noResponse},
+          {"connect", false, noResponse},
+          {"connect", false, noResponse}}},
+        {"a switch to Legacy_Auth",
+         Join({Accept(op_cond_accept, 0x800F, "", "Legacy_Auth"), Response("", 0)}),
+         {{"connect cont_auth attach", true, ""},
+          {"connect", false, noKey},
+          {"connect", false,
+           "The server asks for the authentication method Legacy_Auth, which was not offered."},
+          {"connect", false, noKey},
+          {"connect", false, noKey}}},
+        {"clear bytes after the login's answer",
+         Join({Accept(op_cond_accept, 0x800F, kSrp, "Srp256"), Response(kKeysArc4, 0),
+               Response("", 0)}),
+         {{"connect cont_auth", false, clear},
+          {"connect cont_auth", false, clear},
+          {"connect cont_auth", false, clear},
+          {"connect cont_auth", false, clear},
+          {"connect cont_auth", false, onlyChaCha + "Arc4)."}}},
+        {"ChaCha without its IV",  // Arc4 takes over; the answer never comes
+         Join({Accept(op_cond_accept, 0x800F, kSrp, "Srp256"), Response(chachaWithoutIv, 0)}),
+         {{"connect cont_auth crypt:Arc4", false, closed},
+          {"connect cont_auth crypt:Arc4", false, closed},
+          {"connect cont_auth crypt:Arc4", false, closed},
+          {"connect cont_auth crypt:Arc4", false, closed},
+          {"connect cont_auth", false, onlyChaCha + "ChaCha Arc4)."}}},
+        {"an unknown cipher",
+         Join({Accept(op_cond_accept, 0x800F, kSrp, "Srp256"), Response(kKeysFoo, 0)}),
+         {{"connect cont_auth attach", false, ""},
+          {"connect cont_auth", false,
+           "Wire encryption is required, but the server offers no method this library has "
+           "(Foo)."},
+          {"connect cont_auth attach", false, ""},
+          {"connect cont_auth", false,
+           "Wire encryption is required, but the server offers no method this library has "
+           "(Foo)."},
+          {"connect cont_auth", false, onlyChaCha + "Foo)."}}},
+    };
+    const std::string password = "masterkey", hash = "QP3LMZ/MJh.";
+    for (const auto& c : cases) {
+        for (size_t s = 0; s < 5; ++s) {
+            SCOPED_TRACE(std::string(c.answer) + ", setting " + std::to_string(s));
+            LoginOptions options(settings[s].policy);
+            AnsiString unknown;
+            if (settings[s].plugins != nullptr) {
+                ASSERT_TRUE(ParseAuthPlugins(settings[s].plugins, &options.plugins, &unknown));
+            }
+            if (settings[s].ciphers != nullptr) {
+                ASSERT_TRUE(ParseCipherList(settings[s].ciphers, &options.ciphers, &unknown));
+            }
+            ByteTransport transport(c.replies);
+            CWireStream stream(&transport);
+            CLogin login(stream, LoginSettings{"SYSDBA", password.c_str(), options});
+            const bool connected = login.Connect("db");
+            std::string left, bytes;
+            for (const Bytes& send : transport.sends) {
+                switch (send[3]) {  // the operation's low byte
+                    case op_connect:
+                        left += " connect";
+                        break;
+                    case op_cont_auth:
+                        left += " cont_auth";
+                        break;
+                    case op_crypt:  // and the cipher's name
+                        left +=
+                            " crypt:" + std::string(send.begin() + 8, send.begin() + 8 + send[7]);
+                        break;
+                    default:
+                        left += " ?";
+                }
+                bytes += std::string(send.begin(), send.end());
+            }
+            if (connected) {
+                uint8_t block[1024];
+                const int32_t length = login.BuildAttachBlock(block, sizeof block);
+                left += " attach";
+                bytes += std::string(reinterpret_cast<char*>(block), static_cast<size_t>(length));
+            }
+            const Outcome& o = c.outcomes[s];
+            EXPECT_EQ(left.substr(1), o.left);
+            EXPECT_EQ(bytes.find(password), std::string::npos);
+            EXPECT_EQ(bytes.find(hash) != std::string::npos, o.hash);
+            EXPECT_EQ(stream.errorText.Bytes(), o.error);
+            EXPECT_EQ(connected, o.error.empty());
+        }
+    }
+}
+
 TEST(Login, TheServersAnswers) {
     const auto E = WireCryptPolicy::kEnabled, R = WireCryptPolicy::kRequired,
                D = WireCryptPolicy::kDisabled;
@@ -59,8 +188,6 @@ TEST(Login, TheServersAnswers) {
         int32_t protocol;
         size_t sends;  // op_connect, op_cont_auth ...
     } cases[] = {
-        {Words({op_accept, 10, 1, 3}), E, "", 10, 1},
-        {Words({op_accept, 10, 1, 3}), R, noResponse, 0, 1},  // 10 was not offered
         {Words({op_reject}), E,
          "The server refused the connection: it accepts none of the protocol versions offered "
          "(10, 13 to 17).",
@@ -83,12 +210,6 @@ TEST(Login, TheServersAnswers) {
          "The server sent a length of 1048576; at most 65536 is accepted.", 0, 1},
         {Join({Accept(op_cond_accept, 0x800F, kSrp, "Srp256"), Response("", isc_login)}), E,
          kLoginMessage, 0, 2},
-        // A cipher this library lacks: no encryption when enabled, a refusal when required.
-        {Join({Accept(op_cond_accept, 0x8011, kSrp, "Srp256"), Response(kKeysFoo, 0)}), E, "", 17,
-         2},
-        {Join({Accept(op_cond_accept, 0x8011, kSrp, "Srp256"), Response(kKeysFoo, 0)}), R,
-         "Wire encryption is required, but the server offers no method this library has (Foo).", 0,
-         2},
         // The server goes on with Srp, then with Legacy_Auth; the refusal ends it.
         {Join({Accept(op_cond_accept, 0x800F, "", "Srp"), ContAuth(kSrp, "Srp"),
                ContAuth("", "Legacy_Auth"), Response("", isc_login)}),
@@ -113,7 +234,7 @@ TEST(Login, TheServersAnswers) {
 // Srp as hex text, the legacy hash of "masterkey". Then the attach block after a login
 // the server authenticated: the fixed items and the name, no password. (Protocol 10's
 // block reaches the scripted server, and a block that carries the login is checked by
-// the legacy-configured server.) The older block's strings go as their bytes.
+// the legacy-configured server.)
 TEST(Login, WhatTheClientSends) {
     ByteTransport transport(Join(
         {Accept(op_cond_accept, 0x800F, "", "Srp"), ContAuth("", "Legacy_Auth"), Response("", 0)}));
@@ -136,11 +257,6 @@ TEST(Login, WhatTheClientSends) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(block), static_cast<size_t>(blockLength)),
               Z("\x01\x3A\x04\x78\x00\x00\x00\x3F\x04\x03\x00\x00\x00\x30\x04NONE"
                 "\x39\x04\x0F\x00\x00\x00\x1C\x06SYSDBA"));
-    uint8_t storage[kDatabaseBlockCapacity];
-    const std::string password("p\0w\xFF;=", 6);
-    const int32_t older =
-        BuildDatabaseParameterBlock(storage, "", AnsiString(password.data(), password.size()));
-    EXPECT_EQ(std::string(storage + older - 10, storage + older), Z("\x1C\x00\x1D\x06") + password);
 }
 
 TEST(Login, PluginListsPoliciesAndKeyAnnouncements) {
@@ -174,33 +290,71 @@ TEST(Login, PluginListsPoliciesAndKeyAnnouncements) {
           "ChaCha64\0\x5D\x42\xA8\xB1\x69\x18\x9A\x46\x03\x17"
           "ChaCha\0"
           "0123456789AB\0\0\0\0");
+    CipherList arc4First;
+    AnsiString unknown;
+    ASSERT_TRUE(ParseCipherList("arc4 CHACHA64,Arc4", &arc4First, &unknown));
+    EXPECT_EQ(arc4First.Text().Bytes(), "Arc4, ChaCha64");
+    EXPECT_FALSE(ParseCipherList("ChaCha, Foo", &arc4First, &unknown));
+    EXPECT_EQ(unknown.Bytes(), "Foo");
     const struct {
         std::string data;
         bool readable;
-        const char* chosen;
-        bool chacha;  // ChaCha ciphers can be made from the offer
+        const char* order;      // the ciphers to try when any will do
+        const char* arc4First;  // and with "Arc4, ChaCha64" allowed
+        bool chacha;            // ChaCha ciphers can be made from the offer
     } offers[] = {
-        {kKeysArc4, true, "Arc4", false},
-        {fb4, true, "ChaCha64", true},
+        {kKeysArc4, true, "Arc4", "Arc4", false},
+        {fb4, true, "ChaCha64 ChaCha Arc4", "Arc4 ChaCha64", true},
         {Z("\0\x09Symmetric\x01\x08"
            "Foo Arc4"),
-         true, "Arc4", false},
+         true, "Arc4", "Arc4", false},
         {Z("\0\x03Xyz\x01\x04"
            "Arc4"),
-         true, "", false},                            // another key type only
-        {kKeysArc4.substr(0, 16), false, "", false},  // an item past the end
+         true, "", "", false},                            // another key type only
+        {kKeysArc4.substr(0, 16), false, "", "", false},  // an item past the end
     };
     for (const auto& o : offers) {
         CipherOffer offer;
         EXPECT_EQ(ParseKeyAnnouncements(AnsiString(o.data.data(), o.data.size()), &offer),
                   o.readable);
-        EXPECT_EQ(ChooseCipher(offer).Bytes(), o.chosen);
+        const CipherList any;
+        for (const CipherList* allowed : {&any, static_cast<const CipherList*>(&arc4First)}) {
+            AnsiString names[CipherList::kMax];
+            const size_t count = CiphersToTry(offer, *allowed, names);
+            std::string order;
+            for (size_t i = 0; i < count; ++i) {
+                order += (i > 0 ? " " : "") + names[i].Bytes();
+            }
+            EXPECT_EQ(order, allowed == &arc4First ? o.arc4First : o.order);
+        }
         for (const char* chacha : {"ChaCha", "ChaCha64"}) {
             EXPECT_EQ(MakeWireCipher(chacha, std::string(20, 'k'), offer) != nullptr, o.chacha);
         }
     }
     EXPECT_EQ(MakeWireCipher("Arc4", "", CipherOffer()), nullptr);  // no session key
     EXPECT_EQ(MakeWireCipher("Foo", "k", CipherOffer()), nullptr);
+
+    // ChaCha's 32-bit block counter starts where the IV says: from its last value one
+    // block (64 bytes) can go, and the stream breaks before the counter would wrap.
+    CipherOffer lastBlock;
+    lastBlock.specific[0].plugin = "ChaCha";
+    lastBlock.specific[0].data = AnsiString(Z("0123456789AB\xFF\xFF\xFF\xFF").data(), 16);
+    lastBlock.specificCount = 1;
+    ByteTransport transport;
+    CWireStream stream(&transport);
+    stream.StartEncryption(MakeWireCipher("ChaCha", "key", lastBlock),
+                           MakeWireCipher("ChaCha", "key", lastBlock));
+    for (int i = 0; i < 16; ++i) {
+        stream.WriteInt(0);
+    }
+    EXPECT_TRUE(stream.Flush());
+    stream.WriteInt(0);
+    EXPECT_FALSE(stream.Flush());
+    EXPECT_TRUE(stream.IsBroken());
+    EXPECT_EQ(stream.errorText.Bytes(),
+              "The connection has carried as much data as its encryption allows and was closed "
+              "before the cipher would repeat itself.");
+    EXPECT_EQ(transport.sends.size(), 1u);
 }
 
 TEST(ParamBlock, AppendBytesKeepsOneByteFreeAndRefusesRunsWhole) {
