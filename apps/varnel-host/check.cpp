@@ -4,6 +4,9 @@
 
 #include "channel/connection_check.h"
 #include "host/commands.h"
+#include "messages/messages.h"
+#include "messages/texts.h"
+#include "wire/secret.h"
 
 namespace varnelhost {
 namespace {
@@ -64,16 +67,31 @@ private:
 }  // namespace
 
 int RunCheck(const std::string& connection, const std::string& eventName, uint32_t seconds,
-             std::ostream& out) {
+             std::ostream& out, const PasswordSource& askPassword) {
     CheckSettings settings;
     try {
-        const ConnectSettings read = ReadConnectionString(AnsiString(connection.c_str()));
+        const AnsiString text(connection.c_str());
+        ConnectSettings read = ReadConnectionString(text);
+        AnsiString given;
+        std::string typed;
+        if (!FindConnectionValue(text, "password=", &given) &&
+            !FindConnectionValue(text, "pwd=", &given) && askPassword &&
+            askPassword(read.user.Bytes(), &typed)) {
+            read.password = AnsiString(typed.c_str());
+            Wipe(typed);
+            if (read.password.Length() > kMaxPassword) {
+                Wipe(read.password);
+                throw CommandFailed{
+                    FormatText(msg::kPasswordTooLong, static_cast<long>(kMaxPassword))};
+            }
+        }
         settings.host = read.host;
         settings.port = read.port;
         settings.database = read.database;
         settings.user = read.user;
         settings.password = read.password;
         settings.login = read.login;
+        Wipe(read.password);
     } catch (const CommandFailed& failure) {
         out << "result: the connection string is refused: " << failure.text.CStr() << "\n";
         return 1;

@@ -4,8 +4,9 @@
 // the connection check instead, with the library's code linked in.
 //
 //   varnel-host [--echo] [--library PATH] [SCRIPT | -]
-//   varnel-host --check "server=...;database=...;user=...;password=..."
+//   varnel-host --check "server=...;database=...;user=...[;password=...]"
 //               [--wait-event NAME SECONDS]
+//   (without password= in the string: VARNEL_PASSWORD, or asked for on a terminal)
 //
 // Exit status: 0, 1 when a statement raised an error (or a check step failed), 2 when
 // a statement could not be parsed, 3 when the host could not start (usage, script or
@@ -21,6 +22,7 @@
 #include "check.h"
 #include "interpreter.h"
 #include "platform/console.h"
+#include "platform/memory.h"
 #include "simhost/sim_host.h"
 
 namespace {
@@ -38,9 +40,31 @@ int Usage(std::ostream& out, int status) {
            "--echo prints each statement, and each command an event runs, before it runs.\n"
            "--check runs the steps of one connection and one event subscription to the\n"
            "server that CONNECTION names (\"server=...;database=...;user=...;password=...\"\n"
-           "and the other keys of VN_STRINGCONNECT) and prints a line per step;\n"
+           "and the other keys of VN_STRINGCONNECT) and prints a line per step; without\n"
+           "password= the password comes from VARNEL_PASSWORD, or is asked for on a\n"
+           "terminal, so that it need not stand on the command line;\n"
            "--wait-event also waits up to SECONDS for the event NAME to fire.\n";
     return status;
+}
+
+// The password of --check when the connection string has none: VARNEL_PASSWORD, or
+// asked for without echo when standard input is a terminal.
+bool AskPassword(const std::string& user, std::string* password) {
+    if (const char* given = std::getenv("VARNEL_PASSWORD")) {
+        *password = given;
+        return true;
+    }
+    if (!platform::StandardInputIsTerminal()) {
+        return false;
+    }
+    std::cerr << "Password for " << user << ": " << std::flush;
+    char line[256];
+    const bool read = platform::ReadLineWithoutEcho(line, sizeof line);
+    if (read) {
+        *password = line;
+    }
+    platform::SecureZero(line, sizeof line);
+    return read;
 }
 
 // A whole number of seconds, 1 to 3600; -1 otherwise.
@@ -98,7 +122,7 @@ int main(int argc, char** argv) {
             return Usage(std::cerr, kCannotStart);
         }
         return varnelhost::RunCheck(connection, waitEvent, static_cast<uint32_t>(waitSeconds),
-                                    std::cout);
+                                    std::cout, &AskPassword);
     }
     if (!waitEvent.empty()) {
         std::cerr << "varnel-host: --wait-event goes with --check\n";

@@ -9,6 +9,7 @@
 #include "wire/handshake.h"
 #include "wire/protocol.h"
 #include "wire/response.h"
+#include "wire/secret.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
                                 const AnsiString& password, const LoginOptions& options) {
     LoginSettings settings{userName, password, options};
     CLogin login(mainStream, settings);
+    Wipe(settings.password);  // the login keeps its own copy until it ends
     platform::LockGuard guard(lock);
     // A server that stops answering while we log in cannot hold the connect for
     // ever; later requests wait as long as the server takes.
@@ -222,6 +224,11 @@ bool CDatabase::Disconnect(uint32_t graceMs) {
     }
     if (mainStream.IsOpen()) {
         mainStream.Close();
+    }
+    // With the listener ended nothing uses the stream: its ciphers go, and their keys
+    // with them.
+    if (!listenerThread.IsRunning()) {
+        mainStream.EndEncryption();
     }
     return true;
 }

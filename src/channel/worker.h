@@ -26,6 +26,8 @@
 #include "messages/texts.h"
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/memory.h"
+#include "wire/secret.h"
 
 // How long unloading waits for the servers to answer the disconnects, in all.
 constexpr uint32_t kCloseDownGraceMs = 2000;
@@ -128,9 +130,13 @@ private:
             return;
         }
         database->AttachEventSink(sink_);
-        if (!database->ConnectDatabase(AnsiString(block_.text), block_.port,
-                                       AnsiString(block_.database), AnsiString(block_.user),
-                                       AnsiString(block_.password), block_.login)) {
+        AnsiString password(block_.password);
+        platform::SecureZero(block_.password, sizeof block_.password);
+        const bool connected = database->ConnectDatabase(
+            AnsiString(block_.text), block_.port, AnsiString(block_.database),
+            AnsiString(block_.user), password, block_.login);
+        Wipe(password);
+        if (!connected) {
             CopyToField(block_.text, database->ErrorText().CStr());
             database->Disconnect();
             return;

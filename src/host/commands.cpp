@@ -118,6 +118,7 @@ int32_t RequestConnect(const ConnectSettings& settings) {
     CopyToField(request.user, settings.user.CStr());
     CopyToField(request.password, settings.password.CStr());
     CopyToField(request.database, settings.database.CStr());
+    // The worker takes the password out of the block and wipes it there.
     return FinishConnect();
 }
 

@@ -32,6 +32,9 @@ protected:
         if (q.login.plugins.Text() != defaults.plugins.Text()) {
             login += "|" + q.login.plugins.Text().Bytes();
         }
+        if (q.login.ciphers.count != 0) {
+            login += "|" + q.login.ciphers.Text().Bytes();
+        }
         if (q.login.connectTimeoutMs != defaults.connectTimeoutMs) {
             login += "|" + std::to_string(q.login.connectTimeoutMs / 1000) + " s";
         }
@@ -91,6 +94,9 @@ TEST_F(CommandsTest, ConnectionStrings) {
          "s|d|u|pw_wirecrypt=disabled|3050|Required"},
         {"server=s;database=d;uid=u;wirecrypt=on",
          "Wire encryption must be Required, Enabled or Disabled."},
+        {"server=s;database=d;uid=u;WireCryptPlugin=arc4 ChaCha", "s|d|u||3050|Arc4, ChaCha"},
+        {"server=s;database=d;uid=u;wirecryptplugin=ChaCha20",
+         "Unknown wire encryption method: ChaCha20. ChaCha64, ChaCha and Arc4 are known."},
         {"server=s;database=d;uid=u;authclient=Srp Win_Sspi",
          "Unknown authentication method: Win_Sspi. Srp256, Srp and Legacy_Auth are known."},
         {"server=s;database=d;uid=u;connecttimeout=0",

@@ -102,4 +102,30 @@ TEST(Check, EveryStepItsOutcomeAndTheAdviceForTheEventPort) {
     }
 }
 
+// Without password= the password comes from outside the string (VARNEL_PASSWORD or
+// the terminal): its hash reaches the attach. With password= nothing is asked.
+TEST(Check, ThePasswordFromOutsideTheString) {
+    FakeFirebird fake;
+    fake.SetAuxiliaryReply(AuxiliaryReply{{}, {}, false, 1});  // the check ends there
+    int asked = 0;
+    const varnelhost::PasswordSource source = [&](const std::string& user, std::string* password) {
+        ++asked;
+        EXPECT_EQ(user, "SYSDBA");
+        *password = "masterkey";
+        return true;
+    };
+    const std::string connection =
+        "database=varnel;server=127.0.0.1;user=SYSDBA;port=" + std::to_string(fake.Port());
+    std::ostringstream out;
+    varnelhost::RunCheck(connection, "", 0, out, source);
+    varnelhost::RunCheck(connection + ";pwd=other", "", 0, out, source);
+    EXPECT_EQ(asked, 1);
+    const std::vector<FirebirdRequest> attaches = fake.Requests(op_attach);
+    ASSERT_EQ(attaches.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string bytes(attaches[i].bytes.begin(), attaches[i].bytes.end());
+        EXPECT_EQ(bytes.find("QP3LMZ/MJh.") != std::string::npos, i == 0);
+    }
+}
+
 }  // namespace

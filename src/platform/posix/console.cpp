@@ -1,9 +1,12 @@
 #include "platform/console.h"
 
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -34,6 +37,25 @@ bool TakeInterrupt() {
 
 bool StandardInputIsTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
+}
+
+bool ReadLineWithoutEcho(char* buffer, size_t size) {
+    termios saved{};
+    const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;  // the line's end still moves the cursor on
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    const bool read = std::fgets(buffer, static_cast<int>(size), stdin) != nullptr;
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    }
+    if (read) {
+        buffer[std::strcspn(buffer, "\r\n")] = '\0';
+    }
+    return read;
 }
 
 }  // namespace platform
