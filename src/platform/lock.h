@@ -15,6 +15,8 @@ public:
     Lock& operator=(const Lock&) = delete;
 
     void Enter();
+    // Enters when the lock is free; false at once when another thread holds it.
+    bool TryEnter();
     void Leave();
 
 private:

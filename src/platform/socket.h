@@ -53,9 +53,12 @@ bool IsIPv6(const SocketAddress& address);
 uint16_t AddressPort(const SocketAddress& address);
 void SetAddressPort(SocketAddress* address, uint16_t port);
 
-// True when the connect succeeded within timeoutMs (kInfinite: as long as the system
-// tries). The socket is back in blocking mode afterwards.
-bool ConnectSocket(SocketHandle socket, const SocketAddress& address, uint32_t timeoutMs);
+// Starts connecting without blocking: 1 connected at once, 0 under way (WaitConnected
+// follows it), -1 failed. Unless it is under way, the socket is back in blocking mode.
+int StartConnect(SocketHandle socket, const SocketAddress& address);
+// Waits up to timeoutMs for a connect under way: 1 connected, 0 still under way, -1
+// failed. Unless it is still under way, the socket is back in blocking mode.
+int WaitConnected(SocketHandle socket, uint32_t timeoutMs);
 
 // One send or receive call: the number of bytes moved, 0 when the peer has closed
 // (receive), a negative value on error. Calls interrupted by a signal are repeated.

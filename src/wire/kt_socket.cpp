@@ -31,8 +31,25 @@ bool CKtSocket::Create(const platform::SocketAddress& address) {
         return false;
     }
     platform::LockGuard guard(lock_);
+    if (sealed_) {
+        platform::CloseSocket(handle);
+        return false;
+    }
     handle_ = handle;
     return true;
+}
+
+void CKtSocket::Seal() {
+    {
+        platform::LockGuard guard(lock_);
+        sealed_ = true;
+    }
+    CloseAbrupt();
+}
+
+void CKtSocket::Unseal() {
+    platform::LockGuard guard(lock_);
+    sealed_ = false;
 }
 
 bool CKtSocket::Connect(uint32_t timeoutMs) {
@@ -40,9 +57,21 @@ bool CKtSocket::Connect(uint32_t timeoutMs) {
     if (handle == platform::kInvalidSocket) {
         return false;
     }
-    bool connected = platform::ConnectSocket(handle, address_, timeoutMs);
+    const uint32_t start = platform::TickCount();
+    int state = platform::StartConnect(handle, address_);
+    // In slices, so that a close from another thread ends the wait soon on every
+    // system (not every system wakes a waiting connect when its socket is shut down).
+    while (state == 0) {
+        const uint32_t elapsed = platform::TickCount() - start;
+        if (Handle() != handle || (timeoutMs != platform::kInfinite && elapsed >= timeoutMs)) {
+            platform::SetBlocking(handle);
+            break;
+        }
+        const uint32_t left = timeoutMs == platform::kInfinite ? kWaitSliceMs : timeoutMs - elapsed;
+        state = platform::WaitConnected(handle, left < kWaitSliceMs ? left : kWaitSliceMs);
+    }
     Release(handle);
-    return connected;
+    return state == 1;
 }
 
 int CKtSocket::WaitReadable(uint32_t timeoutMs) {
@@ -50,7 +79,23 @@ int CKtSocket::WaitReadable(uint32_t timeoutMs) {
     if (handle == platform::kInvalidSocket) {
         return -1;
     }
-    const int ready = platform::WaitReadable(handle, timeoutMs);
+    const uint32_t start = platform::TickCount();
+    int ready = 0;
+    for (;;) {
+        const uint32_t elapsed = platform::TickCount() - start;
+        if (Handle() != handle) {
+            ready = -1;  // closed under the wait
+            break;
+        }
+        if (timeoutMs != platform::kInfinite && elapsed >= timeoutMs) {
+            break;
+        }
+        const uint32_t left = timeoutMs == platform::kInfinite ? kWaitSliceMs : timeoutMs - elapsed;
+        ready = platform::WaitReadable(handle, left < kWaitSliceMs ? left : kWaitSliceMs);
+        if (ready != 0) {
+            break;
+        }
+    }
     Release(handle);
     return ready;
 }

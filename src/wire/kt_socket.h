@@ -34,14 +34,23 @@ public:
     const platform::SocketAddress& Address() const { return address_; }
 
     // Creates a new socket for the family of address and keeps the address, closing
-    // an open socket abruptly first. False when the socket cannot be created.
+    // an open socket abruptly first. False when the socket cannot be created or the
+    // socket is sealed.
     bool Create(const platform::SocketAddress& address);
     // Connects the socket to its address within timeoutMs (kInfinite: as long as the
-    // system tries); false when there is no socket or the connect fails.
+    // system tries); false when there is no socket or the connect fails. A close from
+    // another thread ends the wait within kWaitSliceMs.
     bool Connect(uint32_t timeoutMs = platform::kInfinite);
-    // Waits up to timeoutMs for something to read: 1 readable, 0 time-out, -1 error
-    // or no socket.
+    // Waits up to timeoutMs for something to read: 1 readable, 0 time-out, -1 error,
+    // no socket, or the socket closed by another thread meanwhile (noticed within
+    // kWaitSliceMs).
     int WaitReadable(uint32_t timeoutMs);
+    // Closes the socket abruptly and keeps Create from making another until Unseal:
+    // another thread that is about to open the socket anew finds it closed for good.
+    void Seal();
+    void Unseal();
+
+    static constexpr uint32_t kWaitSliceMs = 100;
 
     // One send or receive on the socket (see platform::SendBytes/ReceiveBytes);
     // -1 when the socket is closed. Safe against a concurrent CloseAbrupt.
@@ -74,6 +83,7 @@ private:
     void Release(platform::SocketHandle handle);
 
     bool serviceStarted_;
+    bool sealed_ = false;
     platform::SocketHandle handle_;
     platform::SocketAddress address_;
     mutable platform::Lock lock_;

@@ -29,6 +29,10 @@ void Lock::Enter() {
     EnterCriticalSection(Section(storage_));
 }
 
+bool Lock::TryEnter() {
+    return TryEnterCriticalSection(Section(storage_)) != 0;
+}
+
 void Lock::Leave() {
     LeaveCriticalSection(Section(storage_));
 }

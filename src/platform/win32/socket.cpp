@@ -14,6 +14,10 @@
 namespace platform {
 namespace {
 
+// TCP_MAXRT of ws2ipdef.h, which the cross compiler's headers lack: the longest time,
+// in seconds, that unacknowledged data is sent again before the connection ends.
+constexpr int kTcpMaxRetransmitTime = 5;
+
 SOCKET ToSocket(SocketHandle socket) {
     return static_cast<SOCKET>(socket);
 }
@@ -56,6 +60,11 @@ SocketHandle CreateTcpSocket(const SocketAddress& address) {
     DWORD returned = 0;
     ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
                nullptr);
+    // Data the peer does not acknowledge ends the connection after a minute, as the
+    // keepalive does (Windows Vista and later; older systems ignore it).
+    DWORD retransmitSeconds = 60;
+    ::setsockopt(s, IPPROTO_TCP, kTcpMaxRetransmitTime,
+                 reinterpret_cast<const char*>(&retransmitSeconds), sizeof retransmitSeconds);
     return static_cast<SocketHandle>(s);
 }
 
@@ -124,33 +133,47 @@ void SetAddressPort(SocketAddress* address, uint16_t port) {
     std::memcpy(address->bytes + offsetof(sockaddr_in, sin_port), &value, sizeof value);
 }
 
-bool ConnectSocket(SocketHandle socket, const SocketAddress& address, uint32_t timeoutMs) {
+int StartConnect(SocketHandle socket, const SocketAddress& address) {
     if (address.length == 0) {
         ::WSASetLastError(WSAEDESTADDRREQ);
-        return false;
+        return -1;
     }
     const SOCKET s = ToSocket(socket);
-    u_long nonBlocking = timeoutMs != kInfinite ? 1 : 0;
-    if (nonBlocking != 0) {
-        ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
+        return -1;
     }
-    int rc = ::connect(s, reinterpret_cast<const sockaddr*>(address.bytes),
-                       static_cast<int>(address.length));
-    if (rc != 0 && nonBlocking != 0 && ::WSAGetLastError() == WSAEWOULDBLOCK) {
-        // Completes in the background: writable on success, in the except set on failure.
-        fd_set writable, failed;
-        FD_ZERO(&writable);
-        FD_ZERO(&failed);
-        FD_SET(s, &writable);
-        FD_SET(s, &failed);
-        timeval limit;
-        limit.tv_sec = static_cast<long>(timeoutMs / 1000);
-        limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
-        const int ready = ::select(0, nullptr, &writable, &failed, &limit);
-        rc = ready > 0 && FD_ISSET(s, &writable) ? 0 : -1;
+    if (::connect(s, reinterpret_cast<const sockaddr*>(address.bytes),
+                  static_cast<int>(address.length)) == 0) {
+        SetBlocking(socket);
+        return 1;
+    }
+    if (::WSAGetLastError() == WSAEWOULDBLOCK) {
+        return 0;  // completes in the background
+    }
+    const int error = ::WSAGetLastError();
+    SetBlocking(socket);
+    ::WSASetLastError(error);
+    return -1;
+}
+
+int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
+    // Writable on success, in the except set on failure.
+    const SOCKET s = ToSocket(socket);
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &writable);
+    FD_SET(s, &failed);
+    timeval limit;
+    limit.tv_sec = static_cast<long>(timeoutMs / 1000);
+    limit.tv_usec = static_cast<long>((timeoutMs % 1000) * 1000);
+    const int ready = ::select(0, nullptr, &writable, &failed, &limit);
+    if (ready == 0) {
+        return 0;
     }
     SetBlocking(socket);
-    return rc == 0;
+    return ready > 0 && FD_ISSET(s, &writable) ? 1 : -1;
 }
 
 int SendBytes(SocketHandle socket, const void* data, int length) {
