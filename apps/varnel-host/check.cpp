@@ -90,7 +90,7 @@ int RunCheck(const std::string& connection, const std::string& eventName, uint32
         settings.database = read.database;
         settings.user = read.user;
         settings.password = read.password;
-        settings.login = read.login;
+        settings.login = read.options.login;
         Wipe(read.password);
     } catch (const CommandFailed& failure) {
         out << "result: the connection string is refused: " << failure.text.CStr() << "\n";

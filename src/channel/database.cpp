@@ -44,34 +44,49 @@ void CDatabase::AttachEventSink(IEventSink* sink) {
 
 bool CDatabase::ConnectDatabase(const AnsiString& host, int32_t port,
                                 const AnsiString& databasePath, const AnsiString& userName,
-                                const AnsiString& password, const LoginOptions& options) {
-    LoginSettings settings{userName, password, options};
+                                const AnsiString& password, const ConnectionOptions& options) {
+    platform::ClearEvent(disconnecting.Get());
+    mainStream.socket.Unseal();
+    auxStream.socket.Unseal();
+    host_ = host;
+    port_ = port;
+    databasePath_ = databasePath;
+    user_ = userName;
+    password_ = password;
+    options_ = options;
+    LoginSettings settings{userName, password, options.login};
     CLogin login(mainStream, settings);
     Wipe(settings.password);  // the login keeps its own copy until it ends
     platform::LockGuard guard(lock);
-    // A server that stops answering while we log in cannot hold the connect for
-    // ever; later requests wait as long as the server takes.
-    const uint32_t limit = options.connectTimeoutMs;
-    mainStream.SetDeadline(platform::TickCount() + limit,
-                           FormatText(msg::kConnectTimedOut, static_cast<long>(limit / 1000)));
-    const bool attached = mainStream.Open(host, static_cast<uint32_t>(port), limit) &&
-                          AttachDatabase(login, databasePath);
-    if (attached) {
-        serverVersion = GetServerVersion();
-    }
-    mainStream.ClearDeadline();
-    if (attached) {
-        // A server may refuse the version and still serve; a connection that broke
-        // while it answered is lost.
-        if (!mainStream.IsBroken()) {
-            protocolVersion = login.Protocol();
-            authPlugin = login.Plugin();
-            wireCipher = login.Cipher();
-            return true;
-        }
+    if (OpenMain(login)) {
+        link_ = Link::kUp;
+        return true;
     }
     mainStream.Close();
+    Wipe(password_);
     return false;
+}
+
+bool CDatabase::OpenMain(CLogin& login) {
+    // A server that stops answering while we log in cannot hold the connect for
+    // ever; later requests have the connection's time-out.
+    const uint32_t limit = options_.login.connectTimeoutMs;
+    mainStream.SetDeadline(platform::TickCount() + limit,
+                           FormatText(msg::kConnectTimedOut, static_cast<long>(limit / 1000)));
+    const bool attached = mainStream.Open(host_, static_cast<uint32_t>(port_), limit) &&
+                          AttachDatabase(login, databasePath_);
+    const AnsiString version = attached ? GetServerVersion() : AnsiString();
+    mainStream.ClearDeadline();
+    // A server may refuse the version and still serve; a connection that broke while
+    // it answered is lost.
+    if (!attached || mainStream.IsBroken()) {
+        return false;
+    }
+    serverVersion = version;
+    protocolVersion = login.Protocol();
+    authPlugin = login.Plugin();
+    wireCipher = login.Cipher();
+    return true;
 }
 
 bool CDatabase::AttachDatabase(CLogin& login, const AnsiString& databasePath) {
@@ -140,7 +155,7 @@ bool CDatabase::ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* 
     return true;
 }
 
-bool CDatabase::OpenAuxiliary() {
+bool CDatabase::OpenAuxiliary(uint32_t timeoutMs) {
     uint32_t objectHandle = 0;
     platform::SocketAddress address;
     if (!ConnectRequest(&objectHandle, &address)) {
@@ -149,7 +164,13 @@ bool CDatabase::OpenAuxiliary() {
     if (address.length == 0) {
         return false;
     }
-    if (!auxStream.Open(&address, 1)) {
+    if (!auxStream.Open(&address, 1, timeoutMs)) {
+        // The server waits for this connection; from protocol 13 on it can be told
+        // not to (the operation has no answer).
+        if (protocolVersion >= 13) {
+            mainStream.WriteInt(op_abort_aux_connection);
+            mainStream.Flush();
+        }
         // Say why events cannot be had: the auxiliary connection's own reason.
         mainStream.Fail(auxStream.errorKind, auxStream.errorText);
         return false;
@@ -191,44 +212,116 @@ bool CDatabase::ReadReply(CResponse& response) {
 }
 
 bool CDatabase::IsConnected() const {
-    const platform::SocketHandle handle = mainStream.Handle();
-    return handle != platform::kInvalidSocket && handle != 0;
+    // The worker's question, while no other thread changes the link but the listener,
+    // which moves it only between the states that count as connected.
+    return link_ != Link::kDown;
+}
+
+bool CDatabase::IsRestoring() {
+    platform::LockGuard guard(lock);
+    return link_ == Link::kRestoring;
+}
+
+bool CDatabase::EnterLockBy(uint32_t deadline) {
+    // The lock is held for a server's answer at most until that exchange's own
+    // deadline; until then the attempts are a millisecond apart.
+    while (!lock.TryEnter()) {
+        const uint32_t left = deadline - platform::TickCount();
+        if (left == 0 || left > 0x7FFFFFFFu) {
+            return false;
+        }
+        platform::SleepMs(1);
+    }
+    return true;
+}
+
+bool CDatabase::TakesRequests() {
+    switch (link_) {
+        case Link::kUp:
+            return true;
+        case Link::kRepairing:
+        case Link::kRestoring:
+            mainStream.Fail(ErrorKind::kState, msg::kBeingRestored);
+            return false;
+        case Link::kLost:
+            // The reason stays in errorText, as the loss found it.
+            return false;
+        case Link::kDown:
+            break;
+    }
+    mainStream.Fail(ErrorKind::kState, msg::kNoConnection);
+    return false;
+}
+
+bool CDatabase::AfterFailure() {
+    if (mainStream.IsBroken()) {
+        LoseConnection(
+            FormatText(msg::kConnectionLost, mainStream.errorText.UpToFirstZero().CStr()));
+    }
+    return false;
+}
+
+void CDatabase::LoseConnection(const AnsiString& reason) {
+    if (link_ != Link::kUp && link_ != Link::kRepairing) {
+        return;  // found once
+    }
+    const bool reconnect = options_.reconnectCeilingMs != 0;
+    link_ = reconnect ? Link::kRestoring : Link::kLost;
+    lostAt_ = platform::TickCount();
+    auxStream.Close();
+    mainStream.Close();
+    AnsiString text = reason;
+    if (reconnect) {
+        text.Append(msg::kConnectingAgain);
+    }
+    if (eventSink != nullptr) {
+        eventSink->ConnectionLost(connectionHandle, text);
+    }
+    // The listener makes the connection again (the first subscription started it;
+    // a connection without one is made again at its next subscription).
+    if (reconnect && listenerThread.IsRunning()) {
+        platform::SignalEvent(listenerEvent.Get());
+    }
 }
 
 bool CDatabase::Disconnect(uint32_t graceMs) {
-    // A listener repairing the event connection stops at once.
+    // A listener repairing or restoring stops at once.
     platform::SignalEvent(disconnecting.Get());
-    {
-        platform::LockGuard guard(lock);
-        if (IsConnected()) {
-            if (graceMs != platform::kInfinite) {
-                mainStream.SetDeadline(platform::TickCount() + graceMs, msg::kUnableToGetResponse);
-            }
-            CancelAllEvents(true);
-            mainStream.ClearDeadline();
-        }
+    const uint32_t bound = graceMs < options_.timeoutMs ? graceMs : options_.timeoutMs;
+    const uint32_t deadline = platform::TickCount() + bound;
+    if (!EnterLockBy(deadline)) {
+        // A listener waits for the server's answer under the lock: end the
+        // connections under it rather than wait as long as that may take.
+        mainStream.Close();
+        auxStream.Close();
+        lock.Enter();
     }
+    const bool answering = (link_ == Link::kUp || link_ == Link::kRepairing) &&
+                           mainStream.IsOpen() && !mainStream.IsBroken();
+    link_ = Link::kDown;
+    if (answering) {
+        mainStream.SetDeadline(deadline, msg::kUnableToGetResponse);
+        CancelAllEvents(true);
+        mainStream.ClearDeadline();
+    }
+    eventRequests.RemoveAll();
+    // Neither stream can be opened again: a restore under way finds them closed for
+    // good, and whatever it waits for ends (a blocked read wakes).
+    mainStream.socket.Seal();
+    auxStream.socket.Seal();
+    lock.Leave();
     platform::ClearEvent(listenerEvent.Get());
-    {
-        // Wakes a listener blocked in its read; whichever of the two closes first
-        // leaves the other nothing to close.
-        platform::LockGuard guard(lock);
-        if (auxStream.IsOpen()) {
-            auxStream.Close();
-        }
-    }
-    // Not under `lock`: the listener takes it to finish a report it is handling. The
+    // Not under `lock`: the listener takes it to finish what it is doing. The
     // shutdown hands listenerEvent back with the thread's end; no refresh is needed.
     if (listenerThread.IsRunning()) {
         listenerThread.Shutdown(kListenerShutdownLimitMs);
     }
-    if (mainStream.IsOpen()) {
-        mainStream.Close();
-    }
-    // With the listener ended nothing uses the stream: its ciphers go, and their keys
-    // with them.
+    // With the listener ended nothing uses the streams: their ciphers go, and their
+    // keys with them, as does the password kept for a restore.
     if (!listenerThread.IsRunning()) {
         mainStream.EndEncryption();
+        auxStream.EndEncryption();
     }
+    Wipe(password_);
     return true;
 }

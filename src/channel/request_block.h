@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "wire/handshake.h"
+#include "channel/connection_options.h"
 
 enum RequestCode : uint8_t {
     REQ_SUBSCRIBE = 1,
@@ -33,8 +33,8 @@ struct RequestBlock {
     char password[65] = {};
     char database[257] = {};
     int32_t port = kDefaultPort;
-    // How REQ_CONNECT logs in: wire encryption and the login plugins to offer.
-    LoginOptions login;
+    // How REQ_CONNECT logs in and keeps the connection.
+    ConnectionOptions options;
 };
 
 // Copies a NUL-terminated text into a fixed field, cut to the field's capacity less

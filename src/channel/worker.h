@@ -9,7 +9,7 @@
 // runs it with CDatabase. A Database provides:
 //   static std::unique_ptr<Database> Create();          // nullptr when it cannot be made
 //   void AttachEventSink(IEventSink*);
-//   bool ConnectDatabase(host, port, database, user, password, const LoginOptions&);
+//   bool ConnectDatabase(host, port, database, user, password, const ConnectionOptions&);
 //   bool IsConnected() const;
 //   bool Disconnect(uint32_t graceMs = platform::kInfinite);
 //   bool SubscribeEvent(const AnsiString&);
@@ -134,7 +134,7 @@ private:
         platform::SecureZero(block_.password, sizeof block_.password);
         const bool connected = database->ConnectDatabase(
             AnsiString(block_.text), block_.port, AnsiString(block_.database),
-            AnsiString(block_.user), password, block_.login);
+            AnsiString(block_.user), password, block_.options);
         Wipe(password);
         if (!connected) {
             CopyToField(block_.text, database->ErrorText().CStr());

@@ -42,6 +42,8 @@ struct EventRequest {
     GrowArray<EventEntry> events;
     // Sent as p_event_rid; -1 until the connection assigns one.
     int32_t eventId = -1;
+    // True once a report for it has come (the connection sets it).
+    bool reported = false;
 
     // Appends an entry {name, -1, 0} unless an entry with an equal name exists.
     // A null name is taken as the empty name. False only when memory ran out, in

@@ -9,6 +9,7 @@
 #include "messages/messages.h"
 #include "messages/texts.h"
 #include "platform/text.h"
+#include "wire/name_list.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ int32_t RequestConnect(const ConnectSettings& settings) {
     RequestBlock& request = Library().request;
     request.command = REQ_CONNECT;
     request.port = settings.port;
-    request.login = settings.login;
+    request.options = settings.options;
     CopyToField(request.text, settings.host.CStr());
     CopyToField(request.user, settings.user.CStr());
     CopyToField(request.password, settings.password.CStr());
@@ -122,9 +123,9 @@ int32_t RequestConnect(const ConnectSettings& settings) {
     return FinishConnect();
 }
 
-// Registers (or, with an empty template, removes) the loss command of a connection.
-bool StoreLossCommand(int32_t connection, const AnsiString& commandTemplate) {
-    GrowArray<LossCommand>& commands = Library().lossCommands;
+// Registers (or, with an empty template, removes) a notice command of a connection.
+bool StoreNoticeCommand(GrowArray<NoticeCommand>& commands, int32_t connection,
+                        const AnsiString& commandTemplate) {
     for (size_t i = 0; i < commands.Size(); ++i) {
         if (commands[i].connection == connection) {
             if (commandTemplate.IsEmpty()) {
@@ -135,7 +136,7 @@ bool StoreLossCommand(int32_t connection, const AnsiString& commandTemplate) {
             return true;
         }
     }
-    return commandTemplate.IsEmpty() || commands.Append(LossCommand{connection, commandTemplate});
+    return commandTemplate.IsEmpty() || commands.Append(NoticeCommand{connection, commandTemplate});
 }
 
 }  // namespace
@@ -227,7 +228,7 @@ ConnectSettings ReadConnectionString(const AnsiString& connection) {
     settings.port = hasPort && !port.IsEmpty() ? ParsePortText(port) : kDefaultPort;
     CheckConnect(settings);
     // The login's keys come last, so that the older checks keep their order.
-    LoginOptions& login = settings.login;
+    LoginOptions& login = settings.options.login;
     AnsiString value;
     if (FindConnectionValue(connection, "wirecrypt=", &value) &&
         !ParseWireCrypt(value, &login.wireCrypt)) {
@@ -248,6 +249,23 @@ ConnectSettings ReadConnectionString(const AnsiString& connection) {
             Fail(msg::kBadConnectTimeout);
         }
         login.connectTimeoutMs = static_cast<uint32_t>(seconds) * 1000u;
+    }
+    if (FindConnectionValue(connection, "timeout=", &value)) {
+        const int32_t seconds = ParsePortText(value);
+        if (seconds < 1 || seconds > 3600) {
+            Fail(msg::kBadTimeout);
+        }
+        settings.options.timeoutMs = static_cast<uint32_t>(seconds) * 1000u;
+    }
+    if (FindConnectionValue(connection, "reconnect=", &value)) {
+        const int32_t seconds = ParsePortText(value);
+        if (SameNameIgnoringCase(value.Data(), value.Length(), "No")) {
+            settings.options.reconnectCeilingMs = 0;
+        } else if (seconds >= 1 && seconds <= 3600) {
+            settings.options.reconnectCeilingMs = static_cast<uint32_t>(seconds) * 1000u;
+        } else {
+            Fail(msg::kBadReconnect);
+        }
     }
     return settings;
 }
@@ -285,17 +303,25 @@ void UnsubscribeCommand(int32_t handle, const AnsiString& name) {
 void DisconnectCommand(int32_t handle) {
     PrepareHandleRequest(handle);
     Request(REQ_DISCONNECT);
-    Library().subscriptions.Forget(handle);
-    StoreLossCommand(handle, AnsiString());
+    LibraryState& state = Library();
+    state.subscriptions.Forget(handle);
+    StoreNoticeCommand(state.lossCommands, handle, AnsiString());
+    StoreNoticeCommand(state.restoreCommands, handle, AnsiString());
+    // Its listener has ended: what still waits of it would reach the next connection
+    // that gets the same handle.
+    state.eventRing.Forget(handle);
 }
 
-void SetLossCommand(int32_t handle, const AnsiString& commandTemplate) {
+void SetNoticeCommand(DeliveryKind kind, int32_t handle, const AnsiString& commandTemplate) {
     PrepareHandleRequest(handle);
     if (!commandTemplate.IsEmpty()) {
         CheckTemplate(commandTemplate);
     }
     Request(REQ_CHECK);
-    if (!StoreLossCommand(handle, commandTemplate)) {
+    LibraryState& state = Library();
+    if (!StoreNoticeCommand(
+            kind == DeliveryKind::kLoss ? state.lossCommands : state.restoreCommands, handle,
+            commandTemplate)) {
         Fail(msg::kNotEnoughMemory);
     }
 }

@@ -7,8 +7,9 @@
 
 #include <cstdint>
 
+#include "channel/connection_options.h"
 #include "common/ansi_string.h"
-#include "wire/handshake.h"
+#include "host/event_ring.h"
 
 struct CommandFailed {
     AnsiString text;
@@ -41,7 +42,7 @@ struct ConnectSettings {
     AnsiString user;
     AnsiString password;
     int32_t port = 0;
-    LoginOptions login;
+    ConnectionOptions options;
 };
 ConnectSettings ReadConnectionString(const AnsiString& connection);
 
@@ -51,8 +52,9 @@ void SubscribeCommand(int32_t handle, const AnsiString& name, const AnsiString& 
                       bool checkTemplate);
 void UnsubscribeCommand(int32_t handle, const AnsiString& name);
 void DisconnectCommand(int32_t handle);
-// Registers the command that runs when handle's events are lost; empty removes it.
-void SetLossCommand(int32_t handle, const AnsiString& commandTemplate);
+// Registers the command that runs when handle's events are lost (kLoss) or when the
+// lost connection is back (kRestore); empty removes it.
+void SetNoticeCommand(DeliveryKind kind, int32_t handle, const AnsiString& commandTemplate);
 
 // Looks `key` (lower case, with its "=") up in a connection string: at the start or
 // right after a ";", blanks before it skipped, in any case; the first such key wins.

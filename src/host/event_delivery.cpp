@@ -24,7 +24,14 @@ void HostEventSink::EventFired(int32_t connection, const AnsiString& eventName, 
 
 void HostEventSink::ConnectionLost(int32_t connection, const AnsiString& reason) {
     int32_t slot = 0;
-    if (ring_ != nullptr && ring_->PutLoss(connection, reason, &slot)) {
+    if (ring_ != nullptr && ring_->PutNotice(DeliveryKind::kLoss, connection, reason, &slot)) {
+        Post(slot);
+    }
+}
+
+void HostEventSink::ConnectionRestored(int32_t connection, const AnsiString& text) {
+    int32_t slot = 0;
+    if (ring_ != nullptr && ring_->PutNotice(DeliveryKind::kRestore, connection, text, &slot)) {
         Post(slot);
     }
 }
@@ -86,13 +93,16 @@ void RunSubscriber(int32_t connection, const AnsiString& eventName, const char* 
     }
 }
 
-void RunLossCommand(int32_t connection, const AnsiString& reason) {
-    for (const LossCommand& registered : Library().lossCommands) {
+void RunNoticeCommand(DeliveryKind kind, int32_t connection, const AnsiString& text) {
+    const LibraryState& state = Library();
+    const GrowArray<NoticeCommand>& commands =
+        kind == DeliveryKind::kLoss ? state.lossCommands : state.restoreCommands;
+    for (const NoticeCommand& registered : commands) {
         if (registered.connection == connection) {
             char handle[16];
             std::snprintf(handle, sizeof handle, "%d, ", static_cast<int>(connection));
             AnsiString value(handle);
-            value.Append(QuoteForHost(reason));
+            value.Append(QuoteForHost(text));
             AnsiString command;
             if (ReplaceKeyword(registered.commandTemplate, value, &command)) {
                 host::HostExecute(command.CStr());
@@ -110,8 +120,8 @@ intptr_t VARNEL_STDCALL LibraryWindowProc(platform::WindowHandle window, uint32_
     if (message == WM_EVENT_FIRED && wParam <= 0x7FFFFFFFu &&
         state.eventRing.Take(static_cast<int32_t>(wParam), &delivery)) {
         try {
-            if (delivery.lost) {
-                RunLossCommand(delivery.connection, delivery.reason);
+            if (delivery.kind != DeliveryKind::kFiring) {
+                RunNoticeCommand(delivery.kind, delivery.connection, delivery.text);
             } else {
                 char countText[16];
                 std::snprintf(countText, sizeof countText, "%d", static_cast<int>(delivery.count));

@@ -24,6 +24,7 @@ public:
     }
     void EventFired(int32_t connection, const AnsiString& eventName, int32_t count) override;
     void ConnectionLost(int32_t connection, const AnsiString& reason) override;
+    void ConnectionRestored(int32_t connection, const AnsiString& text) override;
 
 private:
     void Post(int32_t slot);
@@ -48,6 +49,6 @@ bool BuildSubscriberCommand(const AnsiString& commandTemplate, const AnsiString&
 // host.
 void RunSubscriber(int32_t connection, const AnsiString& eventName, const char* countText);
 
-// Runs the command registered for the loss of connection, if any, with "<Msg>"
-// replaced by the handle and the quoted reason.
-void RunLossCommand(int32_t connection, const AnsiString& reason);
+// Runs the command registered for a notice (kLoss, kRestore) about connection, if
+// any, with "<Msg>" replaced by the handle and the quoted text.
+void RunNoticeCommand(DeliveryKind kind, int32_t connection, const AnsiString& text);

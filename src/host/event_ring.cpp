@@ -27,8 +27,8 @@ bool EventRing::Put(int32_t connection, const AnsiString& eventName, int32_t cou
     platform::LockGuard guard(lock_);
     for (Entry& entry : entries_) {
         EventSlot& waiting = entry.delivery;
-        if (entry.inUse && !waiting.lost && waiting.connection == connection &&
-            waiting.eventName == eventName) {
+        if (entry.inUse && waiting.kind == DeliveryKind::kFiring &&
+            waiting.connection == connection && waiting.eventName == eventName) {
             // Saturates rather than wraps: a count is never negative.
             waiting.count = waiting.count > INT32_MAX - count ? INT32_MAX : waiting.count + count;
             return false;
@@ -41,13 +41,24 @@ bool EventRing::Put(int32_t connection, const AnsiString& eventName, int32_t cou
     return Place(delivery, slot);
 }
 
-bool EventRing::PutLoss(int32_t connection, const AnsiString& reason, int32_t* slot) {
+bool EventRing::PutNotice(DeliveryKind kind, int32_t connection, const AnsiString& text,
+                          int32_t* slot) {
     platform::LockGuard guard(lock_);
     EventSlot delivery;
     delivery.connection = connection;
-    delivery.lost = true;
-    delivery.reason = reason;
+    delivery.kind = kind;
+    delivery.text = text;
     return Place(delivery, slot);
+}
+
+void EventRing::Forget(int32_t connection) {
+    platform::LockGuard guard(lock_);
+    for (Entry& entry : entries_) {
+        if (entry.inUse && entry.delivery.connection == connection) {
+            entry.inUse = false;
+            entry.delivery = EventSlot();
+        }
+    }
 }
 
 bool EventRing::Take(int32_t slot, EventSlot* delivery) {
@@ -63,12 +74,12 @@ bool EventRing::Take(int32_t slot, EventSlot* delivery) {
     return true;
 }
 
-bool EventRing::TakeOldest(bool loss, EventSlot* delivery) {
+bool EventRing::TakeOldest(DeliveryKind kind, EventSlot* delivery) {
     platform::LockGuard guard(lock_);
     Entry* oldest = nullptr;
     for (Entry& entry : entries_) {
         // Unsigned difference: the sequence's wrap does no harm.
-        if (entry.inUse && entry.delivery.lost == loss &&
+        if (entry.inUse && entry.delivery.kind == kind &&
             (oldest == nullptr || static_cast<int32_t>(entry.sequence - oldest->sequence) < 0)) {
             oldest = &entry;
         }

@@ -21,13 +21,17 @@
 // slot, lParam 0.
 constexpr uint32_t WM_EVENT_FIRED = platform::kWmUser + 1;
 
-// One delivery: the firings of an event on a connection, or the connection's loss.
+// What a delivery is: firings of an event, or a notice about its connection.
+enum class DeliveryKind : uint8_t { kFiring, kLoss, kRestore };
+
+// One delivery: the firings of an event on a connection, or the connection's loss or
+// restore.
 struct EventSlot {
     int32_t connection = 0;
-    AnsiString eventName;  // empty for a loss
+    DeliveryKind kind = DeliveryKind::kFiring;
+    AnsiString eventName;  // firings
     int32_t count = 0;
-    bool lost = false;
-    AnsiString reason;  // why the connection's events are lost
+    AnsiString text;  // a notice's: why the events are lost, or after how long they are back
 };
 
 class EventRing {
@@ -36,13 +40,16 @@ public:
     // delivery, whose slot is then in *slot and needs a message; false when they
     // joined one that waits already (or memory ran out).
     bool Put(int32_t connection, const AnsiString& eventName, int32_t count, int32_t* slot);
-    // Records that connection's events are lost; true with the new delivery's slot.
-    bool PutLoss(int32_t connection, const AnsiString& reason, int32_t* slot);
+    // Records a notice (kLoss, kRestore) about connection; true with the new
+    // delivery's slot.
+    bool PutNotice(DeliveryKind kind, int32_t connection, const AnsiString& text, int32_t* slot);
     // Takes the delivery out of a slot; false when the slot holds none.
     bool Take(int32_t slot, EventSlot* delivery);
-    // Takes out the oldest delivery of firings (losses: false) or of a loss (true);
-    // false when none waits.
-    bool TakeOldest(bool loss, EventSlot* delivery);
+    // Takes out the oldest delivery of the kind; false when none waits.
+    bool TakeOldest(DeliveryKind kind, EventSlot* delivery);
+    // Drops every delivery of a connection that has ended, so that none reaches
+    // the next connection given the same handle.
+    void Forget(int32_t connection);
     // Drops a delivery whose message could not be posted.
     void Drop(int32_t slot) {
         EventSlot unused;

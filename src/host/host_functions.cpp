@@ -86,7 +86,18 @@ void VARNEL_CDECL VN_ONLOST(hostabi::ParamBlock* params) {
     const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
     try {
         RequireReady();
-        SetLossCommand(handle, commandTemplate);
+        SetNoticeCommand(DeliveryKind::kLoss, handle, commandTemplate);
+    } catch (const CommandFailed& failure) {
+        Raise(failure);
+    }
+}
+
+void VARNEL_CDECL VN_ONRESTORED(hostabi::ParamBlock* params) {
+    const int32_t handle = hostabi::Arg(params, 0)->intValue;
+    const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
+    try {
+        RequireReady();
+        SetNoticeCommand(DeliveryKind::kRestore, handle, commandTemplate);
     } catch (const CommandFailed& failure) {
         Raise(failure);
     }

@@ -34,6 +34,7 @@ void ResetLibrary() {
     state.ready = false;
     state.subscriptions = SubscriptionTable();
     state.lossCommands.Clear();
+    state.restoreCommands.Clear();
     state.eventRing.Clear();
     state.request = RequestBlock();
 }

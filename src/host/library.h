@@ -15,8 +15,8 @@
 #include "platform/thread.h"
 #include "platform/window.h"
 
-// The command that VN_ONLOST registered for a connection.
-struct LossCommand {
+// The command that VN_ONLOST or VN_ONRESTORED registered for a connection.
+struct NoticeCommand {
     int32_t connection = 0;
     AnsiString commandTemplate;
 };
@@ -36,7 +36,8 @@ struct LibraryState {
     EventRing eventRing;
     HostEventSink eventSink;
     SubscriptionTable subscriptions;
-    GrowArray<LossCommand> lossCommands;
+    GrowArray<NoticeCommand> lossCommands;
+    GrowArray<NoticeCommand> restoreCommands;
 };
 
 // The one state of the loaded library.

@@ -95,6 +95,12 @@ AnsiString FormatText(const char* format, unsigned long value, long limit) {
     return AnsiString(text);
 }
 
+AnsiString FormatDecimal(const char* format, double value) {
+    char text[200];
+    std::snprintf(text, sizeof text, format, value);
+    return AnsiString(text);
+}
+
 AnsiString FormatText(const char* format, const char* value) {
     const int length = std::snprintf(nullptr, 0, format, value);
     if (length <= 0) {

@@ -38,3 +38,4 @@ void ErrorTextFromStatus(CStatus& status);
 AnsiString FormatText(const char* format, long value);
 AnsiString FormatText(const char* format, unsigned long value, long limit);
 AnsiString FormatText(const char* format, const char* value);
+AnsiString FormatDecimal(const char* format, double value);

@@ -23,6 +23,8 @@ inline constexpr char kTemplateWithoutKeyword[] = "Function does not have %s key
 inline constexpr char kTooManyEventNames[] = "Too many event names. %d is max.";
 inline constexpr char kPortOutOfRange[] = "Port must be 1 to 65535.";
 inline constexpr char kBadConnectTimeout[] = "Connect time-out must be 1 to 3600 seconds.";
+inline constexpr char kBadTimeout[] = "Time-out must be 1 to 3600 seconds.";
+inline constexpr char kBadReconnect[] = "Reconnect must be No or 1 to 3600 seconds.";
 inline constexpr char kUnknownWireCrypt[] =
     "Wire encryption must be Required, Enabled or Disabled.";
 inline constexpr char kUnknownAuthPlugin[] =
@@ -56,11 +58,19 @@ inline constexpr char kNoUserName[] = "Unable to get a user name.";
 inline constexpr char kListenerFailed[] = "Unable to start listening for events.";
 inline constexpr char kConnectTimedOut[] =
     "The server did not answer in time (connect time-out: %ld s).";
+inline constexpr char kServerSilent[] = "The server did not answer in time (time-out: %ld s).";
 inline constexpr char kReportCutOff[] =
     "The server stopped sending part-way through an event report.";
+inline constexpr char kUnreadableReport[] = "The server sent an event report that cannot be read.";
 inline constexpr char kEventsLost[] =
     "The event connection was lost and could not be made again: %s";
 inline constexpr char kConnectionLost[] = "The connection to the server was lost: %s";
+inline constexpr char kConnectingAgain[] = " Connecting again.";
+inline constexpr char kBeingRestored[] =
+    "The connection to the server is being made again; try again when it is back.";
+inline constexpr char kRestored[] =
+    "The connection is back after %.1f s with every subscription; events that fired "
+    "meanwhile could not be counted: refresh what you show.";
 
 // Logging in and encrypting the connection.
 inline constexpr char kProtocolsRefused[] =

@@ -23,9 +23,13 @@ private:
     alignas(8) unsigned char storage_[64];
 };
 
+// Tag for a guard of a lock that is held already.
+struct AdoptLock {};
+
 class LockGuard {
 public:
     explicit LockGuard(Lock& lock) : lock_(lock) { lock_.Enter(); }
+    LockGuard(Lock& lock, AdoptLock) : lock_(lock) {}
     ~LockGuard() { lock_.Leave(); }
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;

@@ -27,6 +27,7 @@ constexpr int32_t op_dummy = 71;
 constexpr int32_t op_sql_response = 78;
 constexpr int32_t op_cont_auth = 92;
 constexpr int32_t op_accept_data = 94;
+constexpr int32_t op_abort_aux_connection = 95;  // the operation alone, no answer
 constexpr int32_t op_crypt = 96;
 constexpr int32_t op_cond_accept = 98;
 

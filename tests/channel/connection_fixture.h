@@ -30,6 +30,9 @@ public:
     void ConnectionLost(int32_t connection, const AnsiString& reason) override {
         Record("lost " + std::to_string(connection) + ": " + reason.Bytes());
     }
+    void ConnectionRestored(int32_t connection, const AnsiString&) override {
+        Record("restored " + std::to_string(connection));
+    }
     bool WaitFor(size_t n) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs),
@@ -59,6 +62,26 @@ inline Ids EventIds(const std::vector<FirebirdRequest>& requests) {
     return ids;
 }
 
+inline ConnectionOptions NoReconnect() {
+    ConnectionOptions options;
+    options.reconnectCeilingMs = 0;
+    return options;
+}
+
+// A connection with the tests' short limits: the scripted server sends no first report
+// unless the test does, so a subscription does not wait for one.
+inline std::unique_ptr<CDatabase> NewDatabase(IEventSink* sink = nullptr) {
+    std::unique_ptr<CDatabase> database = CDatabase::Create();
+    database->AttachEventSink(sink);
+    database->SetConnectionHandle(7);
+    database->firstRepairPauseMs = 1;
+    database->repairBudgetMs = 100;
+    database->firstRestorePauseMs = 1;
+    database->firstReportWaitMs = 0;
+    database->reportLimitMs = 300;
+    return database;
+}
+
 template <class Condition>
 bool Eventually(Condition condition) {
     for (int i = 0; i < kWaitMs / 2 && !condition(); ++i) {
@@ -69,19 +92,15 @@ bool Eventually(Condition condition) {
 
 class ConnectionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        db->AttachEventSink(&sink);
-        db->SetConnectionHandle(7);
-        db->firstRepairPauseMs = 1;
-        db->reportLimitMs = 300;
-    }
     // Destruction disconnects and waits for the listener.
     void TearDown() override {
         EXPECT_TRUE(RunInTime([this] { db.reset(); })) << "destroying the connection hung";
     }
-    bool Connect(CDatabase& database) {
-        return database.ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA",
-                                        "masterkey");
+    // Without reconnecting, unless the options say otherwise: most tests look at one
+    // connection's life.
+    bool Connect(CDatabase& database, ConnectionOptions options = NoReconnect()) {
+        return database.ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterkey",
+                                        options);
     }
     bool Connect() { return Connect(*db); }
 
@@ -123,7 +142,7 @@ protected:
     // The connection goes first, then the sink and the server.
     FakeFirebird fake;
     RecordingSink sink;
-    std::unique_ptr<CDatabase> db = CDatabase::Create();
+    std::unique_ptr<CDatabase> db = NewDatabase(&sink);
 };
 
 }  // namespace varnel_test

@@ -23,7 +23,8 @@ struct Exchange {
 };
 
 bool Attach(CDatabase& db, FakeFirebird& fake) {
-    return db.ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterkey");
+    return db.ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterkey",
+                              NoReconnect());
 }
 
 // The exchange against a fresh server, with `fault` at its step-th reply (0: none).
@@ -31,7 +32,7 @@ bool Attach(CDatabase& db, FakeFirebird& fake) {
 int RunWithFault(const Exchange& exchange, int step, Fault fault) {
     FakeFirebird fake;
     RecordingSink sink;
-    std::unique_ptr<CDatabase> db = CDatabase::Create();
+    std::unique_ptr<CDatabase> db = NewDatabase();
     db->AttachEventSink(&sink);
     const bool connect = exchange.run == nullptr;
     EXPECT_TRUE(connect || Attach(*db, fake));
@@ -47,7 +48,7 @@ int RunWithFault(const Exchange& exchange, int step, Fault fault) {
         EXPECT_NE(db->mainStream.errorKind, ErrorKind::kNone);
     }
     const int replies = fake.replies - before;
-    std::unique_ptr<CDatabase> next = CDatabase::Create();
+    std::unique_ptr<CDatabase> next = NewDatabase();
     std::future<bool> done = std::async(std::launch::async, [&] {
         db->Disconnect();
         db.reset();
@@ -90,7 +91,7 @@ TEST(PeerFailures, ReasonsAndStalls) {
     const char* timeout = "The server did not answer in time (connect time-out: 1 s).";
     for (int step = 1; step <= 4; ++step) {  // a stall in reply 1, 2, 3; garbage for reply 2
         FakeFirebird fake;
-        std::unique_ptr<CDatabase> db = CDatabase::Create();
+        std::unique_ptr<CDatabase> db = NewDatabase();
         fake.FaultAtReply(step < 4 ? step : 2, step < 4 ? Fault::kStall : Fault::kGarbage);
         LoginOptions options;
         options.connectTimeoutMs = 1000;
@@ -102,7 +103,7 @@ TEST(PeerFailures, ReasonsAndStalls) {
         EXPECT_EQ(db->mainStream.errorKind, step < 4 ? ErrorKind::kTimeout : ErrorKind::kProtocol);
     }
     FakeFirebird fake;
-    std::unique_ptr<CDatabase> db = CDatabase::Create();
+    std::unique_ptr<CDatabase> db = NewDatabase();
     ASSERT_TRUE(Attach(*db, fake));
     ASSERT_TRUE(db->SubscribeEvent("A"));
     fake.FaultAtReply(1, Fault::kStall);

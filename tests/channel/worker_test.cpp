@@ -27,7 +27,7 @@ public:
     void AttachEventSink(IEventSink*) {}
     void SetConnectionHandle(int32_t handle) { Log("handle", std::to_string(handle)); }
     bool ConnectDatabase(const AnsiString& host, int32_t port, const AnsiString& database,
-                         const AnsiString&, const AnsiString&, const LoginOptions&) {
+                         const AnsiString&, const AnsiString&, const ConnectionOptions&) {
         Log("connect", host.Bytes() + ":" + std::to_string(port) + " " + database.Bytes());
         return connected = !g_script.connectFails;
     }

@@ -24,19 +24,26 @@ protected:
         }
         EXPECT_TRUE(r.value.type == 'I' && r.value.width == 3 && r.value.intValue == 7);
         const RequestBlock& q = sent[0];
-        const LoginOptions defaults;
+        const ConnectionOptions defaults;
+        const LoginOptions& l = q.options.login;
         std::string login;
-        if (q.login.wireCrypt != defaults.wireCrypt) {
-            login += q.login.wireCrypt == WireCryptPolicy::kRequired ? "|Required" : "|Disabled";
+        if (l.wireCrypt != defaults.login.wireCrypt) {
+            login += l.wireCrypt == WireCryptPolicy::kRequired ? "|Required" : "|Disabled";
         }
-        if (q.login.plugins.Text() != defaults.plugins.Text()) {
-            login += "|" + q.login.plugins.Text().Bytes();
+        if (l.plugins.Text() != defaults.login.plugins.Text()) {
+            login += "|" + l.plugins.Text().Bytes();
         }
-        if (q.login.ciphers.count != 0) {
-            login += "|" + q.login.ciphers.Text().Bytes();
+        if (l.ciphers.count != 0) {
+            login += "|" + l.ciphers.Text().Bytes();
         }
-        if (q.login.connectTimeoutMs != defaults.connectTimeoutMs) {
-            login += "|" + std::to_string(q.login.connectTimeoutMs / 1000) + " s";
+        if (l.connectTimeoutMs != defaults.login.connectTimeoutMs) {
+            login += "|" + std::to_string(l.connectTimeoutMs / 1000) + " s";
+        }
+        if (q.options.timeoutMs != defaults.timeoutMs) {
+            login += "|timeout " + std::to_string(q.options.timeoutMs / 1000) + " s";
+        }
+        if (q.options.reconnectCeilingMs != defaults.reconnectCeilingMs) {
+            login += "|reconnect " + std::to_string(q.options.reconnectCeilingMs / 1000) + " s";
         }
         return std::string(q.text) + "|" + q.database + "|" + q.user + "|" + q.password + "|" +
                std::to_string(q.port) + login;
@@ -95,6 +102,13 @@ TEST_F(CommandsTest, ConnectionStrings) {
         {"server=s;database=d;uid=u;wirecrypt=on",
          "Wire encryption must be Required, Enabled or Disabled."},
         {"server=s;database=d;uid=u;WireCryptPlugin=arc4 ChaCha", "s|d|u||3050|Arc4, ChaCha"},
+        {"server=s;database=d;uid=u;Reconnect=NO;timeout=5",
+         "s|d|u||3050|timeout 5 s|reconnect 0 s"},
+        {"server=s;database=d;uid=u;reconnect=3600;timeout=3600",
+         "s|d|u||3050|timeout 3600 s|reconnect 3600 s"},
+        {"server=s;database=d;uid=u;reconnect=yes", "Reconnect must be No or 1 to 3600 seconds."},
+        {"server=s;database=d;uid=u;reconnect=0", "Reconnect must be No or 1 to 3600 seconds."},
+        {"server=s;database=d;uid=u;timeout=3601", "Time-out must be 1 to 3600 seconds."},
         {"server=s;database=d;uid=u;wirecryptplugin=ChaCha20",
          "Unknown wire encryption method: ChaCha20. ChaCha64, ChaCha and Arc4 are known."},
         {"server=s;database=d;uid=u;authclient=Srp Win_Sspi",

@@ -11,8 +11,9 @@
 
 namespace {
 
-// Firings that wait merge per connection and name, saturating; a loss is its own
-// delivery; each is taken once; a later firing takes the lowest free slot.
+// Firings that wait merge per connection and name, saturating; a notice is its own
+// delivery; each is taken once, by its slot or oldest first; a later firing takes the
+// lowest free slot; an ended connection's deliveries go.
 TEST(EventRing, FiringsThatWaitAreMergedPerConnectionAndName) {
     EventRing ring;
     int32_t a = -1, b = -1, c = -1, lost = -1, again = -1, unused = -1;
@@ -20,7 +21,7 @@ TEST(EventRing, FiringsThatWaitAreMergedPerConnectionAndName) {
     EXPECT_FALSE(ring.Put(1, "ORDERS", 3, &unused));
     EXPECT_TRUE(ring.Put(2, "ORDERS", 1, &b));
     EXPECT_TRUE(ring.Put(1, "orders", 1, &c));
-    EXPECT_TRUE(ring.PutLoss(1, "gone", &lost));
+    EXPECT_TRUE(ring.PutNotice(DeliveryKind::kLoss, 1, "gone", &lost));
     EXPECT_FALSE(ring.Put(1, "ORDERS", INT32_MAX, &unused));
     EXPECT_EQ((std::vector<int32_t>{a, b, c, lost}), (std::vector<int32_t>{0, 1, 2, 3}));
     EventSlot d;
@@ -28,11 +29,22 @@ TEST(EventRing, FiringsThatWaitAreMergedPerConnectionAndName) {
     EXPECT_TRUE(d.connection == 1 && d.eventName.Bytes() == "ORDERS" && d.count == INT32_MAX);
     EXPECT_FALSE(ring.Take(a, &d));
     ASSERT_TRUE(ring.Take(lost, &d));
-    EXPECT_TRUE(d.lost && d.reason.Bytes() == "gone");
+    EXPECT_TRUE(d.kind == DeliveryKind::kLoss && d.text.Bytes() == "gone");
     EXPECT_FALSE(ring.Take(4, &d) || ring.Take(-1, &d));
     EXPECT_TRUE(ring.Put(1, "ORDERS", 4, &again));
-    EXPECT_EQ(again, 0);
-    EXPECT_EQ(ring.Pending(), 3u);
+    EXPECT_EQ(again, 0);  // after b and c
+    EXPECT_TRUE(ring.PutNotice(DeliveryKind::kRestore, 2, "back", &unused));
+    EXPECT_EQ(ring.Pending(), 4u);
+    for (const char* expected : {"2 ORDERS", "1 orders", "1 ORDERS"}) {
+        ASSERT_TRUE(ring.TakeOldest(DeliveryKind::kFiring, &d));
+        EXPECT_EQ(std::to_string(d.connection) + " " + d.eventName.Bytes(), expected);
+    }
+    EXPECT_FALSE(ring.TakeOldest(DeliveryKind::kFiring, &d) ||
+                 ring.TakeOldest(DeliveryKind::kLoss, &d));
+    EXPECT_TRUE(ring.Put(2, "ORDERS", 1, &b) && ring.Put(3, "ORDERS", 1, &c));
+    ring.Forget(2);
+    EXPECT_EQ(ring.Pending(), 1u);
+    EXPECT_TRUE(ring.Take(c, &d));
 }
 
 // Listeners put while the main thread is busy and takes now and then: every name's

@@ -150,6 +150,7 @@ public:
         std::lock_guard<std::mutex> guard(mutex);
         lost = reason.Bytes();
     }
+    void ConnectionRestored(int32_t, const AnsiString&) override {}
     int64_t WaitForSum(int64_t wanted, int moreMs, int limitMs = 10000) {
         std::unique_lock<std::mutex> lock(mutex);
         changed.wait_for(lock, std::chrono::milliseconds(limitMs), [&] { return sum >= wanted; });

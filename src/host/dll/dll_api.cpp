@@ -29,13 +29,19 @@ public:
         }
     }
     void ConnectionLost(int32_t connection, const AnsiString& reason) override {
-        int32_t slot = 0;
-        if (Library().eventRing.PutLoss(connection, reason, &slot)) {
-            Announce(connection);
-        }
+        Notice(DeliveryKind::kLoss, connection, reason);
+    }
+    void ConnectionRestored(int32_t connection, const AnsiString& text) override {
+        Notice(DeliveryKind::kRestore, connection, text);
     }
 
 private:
+    void Notice(DeliveryKind kind, int32_t connection, const AnsiString& text) {
+        int32_t slot = 0;
+        if (Library().eventRing.PutNotice(kind, connection, text, &slot)) {
+            Announce(connection);
+        }
+    }
     void Announce(int32_t connection) {
         platform::LockGuard guard(lock_);
         if (window_ != nullptr && message_ != 0) {
@@ -173,7 +179,7 @@ int32_t VARNEL_STDCALL VnTakeFiring(int32_t* handle, char* name, int32_t size) {
         Null(handle, "the handle");
         Null(name, "the event name");
         EventSlot delivery;
-        if (!Library().eventRing.TakeOldest(false, &delivery)) {
+        if (!Library().eventRing.TakeOldest(DeliveryKind::kFiring, &delivery)) {
             CopyOut(AnsiString(), name, size);
             return 0;
         }
@@ -183,19 +189,28 @@ int32_t VARNEL_STDCALL VnTakeFiring(int32_t* handle, char* name, int32_t size) {
     });
 }
 
-int32_t VARNEL_STDCALL VnTakeLoss(int32_t* handle, char* reason, int32_t size) {
+// Takes the oldest notice of the kind: its handle into *handle, its text into text.
+int32_t TakeNotice(DeliveryKind kind, int32_t* handle, char* text, int32_t size) {
     return Run([&] {
         Null(handle, "the handle");
-        Null(reason, "the reason");
+        Null(text, kind == DeliveryKind::kLoss ? "the reason" : "the text");
         EventSlot delivery;
-        if (!Library().eventRing.TakeOldest(true, &delivery)) {
-            CopyOut(AnsiString(), reason, size);
+        if (!Library().eventRing.TakeOldest(kind, &delivery)) {
+            CopyOut(AnsiString(), text, size);
             return 0;
         }
         *handle = delivery.connection;
-        CopyOut(delivery.reason, reason, size);
+        CopyOut(delivery.text, text, size);
         return 1;
     });
+}
+
+int32_t VARNEL_STDCALL VnTakeLoss(int32_t* handle, char* reason, int32_t size) {
+    return TakeNotice(DeliveryKind::kLoss, handle, reason, size);
+}
+
+int32_t VARNEL_STDCALL VnTakeRestore(int32_t* handle, char* text, int32_t size) {
+    return TakeNotice(DeliveryKind::kRestore, handle, text, size);
 }
 
 int32_t VARNEL_STDCALL VnUnload() {

@@ -23,7 +23,7 @@ VARNEL_DLL_API int32_t VARNEL_STDCALL VnConnect(const char* host, const char* da
                                                 const char* user, const char* password,
                                                 int32_t port);
 // The VN_STRINGCONNECT keys: server, database, user/uid, password/pwd, port,
-// wirecrypt, authclient, connecttimeout.
+// wirecrypt, authclient, wirecryptplugin, connecttimeout, timeout, reconnect.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnConnectString(const char* connection);
 // 1, or -1.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnSubscribe(int32_t handle, const char* eventName);
@@ -48,6 +48,10 @@ VARNEL_DLL_API int32_t VARNEL_STDCALL VnTakeFiring(int32_t* handle, char* name, 
 // made again, or the connection to the server is gone): its handle into *handle, the
 // reason into reason. 1 when one was taken, 0 when none waits, -1 for a null pointer.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnTakeLoss(int32_t* handle, char* reason, int32_t size);
+// Takes the oldest restore of a lost connection (it is back with every subscription):
+// its handle into *handle, a text that says after how long into text; returns as
+// VnTakeLoss does.
+VARNEL_DLL_API int32_t VARNEL_STDCALL VnTakeRestore(int32_t* handle, char* text, int32_t size);
 // Disconnects everything and stops the library's threads; call it before unloading
 // the DLL. A later call starts it again. Returns 1.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnUnload();
