@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the 64-bit Windows test programs and runs them under Wine, headless, in a
-# fresh Wine prefix that is removed afterwards:
+# Builds the Windows test programs of one preset and runs them under Wine, headless,
+# in a fresh Wine prefix that is removed afterwards:
 #
 #   tests/windows/varnel_platform_smoke.exe  the Windows platform layer
 #   tests/windows/varnel_library_e2e.exe     Varnel.fll through the simulated host, and
@@ -18,24 +18,43 @@
 #
 #   scripts/run-wine-tests.sh
 #
-# Environment: VARNEL_WINE_BUILD_DIR  build directory (default: build/win64, the
-# win64 preset's). The end-to-end test takes its server from the VARNEL_TEST_*
-# variables (Wine hands the environment on); when they are unset and the private
-# test server runs, its settings (scripts/firebird-test-server.sh env) are used.
-# Without a server that test is skipped, or fails with VARNEL_REQUIRE_SERVER=1.
+# Environment: VARNEL_WINE_PRESET  win64 (the default: 64-bit Wine on this machine)
+# or win32 (the build that ships: 32-bit Wine, which this machine's own Wine lacks;
+# this script hands that over to scripts/wine32.sh, which runs it again inside a root
+# that has 32-bit Wine). VARNEL_WINE_BUILD_DIR  build directory (default:
+# build/PRESET). VARNEL_WINE_PREBUILT=1  installs and builds nothing: the programs
+# are in the build directory already (so it runs where there is no compiler).
+# The end-to-end test takes its server from the VARNEL_TEST_* variables (Wine hands
+# the environment on); when they are unset and the private test server runs, its
+# settings (scripts/firebird-test-server.sh env) are used. Without a server that
+# test is skipped, or fails with VARNEL_REQUIRE_SERVER=1.
 #
 # When a program prints "READY <NAME>" this script fires the database event NAME on
 # the test server (ORDERS: an insert into ORDERS, whose trigger posts it; any other
 # name through the procedure POST_EVENTS) while the program waits for it; so it does
 # for the event of --check --wait-event once the check has queued it.
 #
-# Installs Wine and the 64-bit cross compiler when they are missing. Ends with the
-# line "N passed, N failed" over all programs' checks and exits non-zero when a
-# build step or a test program fails.
+# Installs Wine and the cross compiler when they are missing (not with
+# VARNEL_WINE_PREBUILT=1). Ends with the line "N passed, N failed" over all programs'
+# checks and exits non-zero when a build step or a test program fails.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir=$(realpath -m "${VARNEL_WINE_BUILD_DIR:-$root/build/win64}")
+preset=${VARNEL_WINE_PRESET:-win64}
+build_dir=$(realpath -m "${VARNEL_WINE_BUILD_DIR:-$root/build/$preset}")
+case "$preset" in
+    win64) export WINEARCH=win64 ;;
+    win32)
+        export WINEARCH=win32
+        if [ "${VARNEL_WINE_PREBUILT:-0}" != 1 ]; then
+            exec "$root/scripts/wine32.sh" test "$build_dir"
+        fi
+        ;;
+    *)
+        echo "run-wine-tests: VARNEL_WINE_PRESET must be win64 or win32" >&2
+        exit 2
+        ;;
+esac
 
 started=$(date +%s.%N)
 elapsed() {
@@ -45,12 +64,13 @@ step() {
     echo "== $* ($(elapsed))"
 }
 
-"$root/scripts/install-packages.sh" wine wine64 g++-mingw-w64-x86-64-posix cmake ninja-build ||
-    exit 1
-
-step "building the win64 test programs in $build_dir"
-cmake --preset win64 -S "$root" -B "$build_dir" >/dev/null
-cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e varnel-host -j2
+if [ "${VARNEL_WINE_PREBUILT:-0}" != 1 ]; then
+    "$root/scripts/install-packages.sh" wine wine64 g++-mingw-w64-x86-64-posix cmake ninja-build ||
+        exit 1
+    step "building the $preset test programs in $build_dir"
+    cmake --preset "$preset" -S "$root" -B "$build_dir" >/dev/null
+    cmake --build "$build_dir" --target varnel_platform_smoke varnel_library_e2e varnel-host -j2
+fi
 
 # The Windows paths of the built libraries (the prefix maps Z: to the root).
 library=$build_dir/Varnel.fll
@@ -70,7 +90,6 @@ fi
 # working folder of varnel-host.exe.
 work=$(mktemp -d "${TMPDIR:-/tmp}/varnel-wine.XXXXXX")
 export WINEPREFIX=$work/prefix
-export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
