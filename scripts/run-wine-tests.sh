@@ -142,7 +142,7 @@ failures=0
 # working folder, shows its output indented and keeps it in $output, its exit code
 # in $code. A line "READY NAME" fires NAME; with --check --wait-event NAME the line
 # of the step queue-event fires NAME (on the server of $fire_prefix, see isql_for).
-watch() {
+run_wine() {
     local limit=$1 line name wait_name=""
     shift
     local args=("$@") i
@@ -190,7 +190,7 @@ run_program() {
     local result="" begin own_failed=0 took
     begin=$(date +%s.%N)
     step "running $program"
-    watch "$limit" "$build_dir/$program" "$@"
+    run_wine "$limit" "$build_dir/$program" "$@"
     result=$(grep -E '^[0-9]+ passed, [0-9]+ failed' <<<"$output" | tail -n 1 || true)
     took=$(echo "$(date +%s.%N) $begin" | awk '{ printf "%.1f s", $1 - $2 }')
     if [ "$code" = 77 ]; then
@@ -236,7 +236,7 @@ check_host() {
     shift 2
     begin=$(date +%s.%N)
     step "varnel-host.exe: $what"
-    watch 180 "$build_dir/varnel-host.exe" "$@"
+    run_wine 180 "$build_dir/varnel-host.exe" "$@"
     took=$(echo "$(date +%s.%N) $begin" | awk '{ printf "%.1f s", $1 - $2 }')
     [ "$code" = 0 ] || ok=0
     while IFS= read -r text; do

@@ -223,7 +223,8 @@ run_chroot() {
         mount --bind -o ro "$stage" "$R/mnt/varnel"
         hostname wine32
         chroot "$R" ip link set lo up
-        exec chroot "$R" /bin/bash -c "cd /mnt/varnel && exec bash guest.sh"
+        # A clean environment: the test servers of this machine are not in there.
+        exec chroot "$R" env -i /bin/bash -c "cd /mnt/varnel && exec bash guest.sh"
     ' _ "$root" "$stage" </dev/null
 }
 
