@@ -20,15 +20,15 @@
 # a throw-away overlay: seconds. Otherwise a QEMU virtual machine boots the root's
 # own Debian kernel from a disk image of the root (a throw-away snapshot), with no
 # network device; the build and the scripts come in on a second, read-only disk and
-# the output goes out on the second serial port: a few minutes under QEMU's software
-# emulation. When neither can run, `test` says why and exits 77 (skipped).
+# the output goes out on the second serial port: about 80 s a run under QEMU's
+# software emulation. When neither can run, `test` says why and exits 77 (skipped).
 #
 # The root: debootstrap bookworm (minbase, amd64) from the mirror of this machine's
 # apt sources, the i386 architecture added inside the root only, and wine,
-# wine32:i386, firebird3.0-server, firebird3.0-utils and iproute2 (about 1.2 GB,
-# 2 minutes); for the VM also linux-image-amd64 and the ext4 image. Made once and
-# kept; remade when the package list changes. Only its making reaches a network
-# (Debian's archive); nothing that runs inside it does.
+# wine32:i386, firebird3.0-server, firebird3.0-utils and iproute2 (about 1.1 GB, made
+# in about 40 s); for the VM also linux-image-amd64 and the ext4 image (2 GB more,
+# under a minute). Made once and kept; remade when the package list changes. Only
+# its making reaches a network (Debian's archive); nothing that runs inside it does.
 #
 # Environment: VARNEL_WINE32_DIR (default /var/tmp/varnel-wine32: the root, the
 # image, the runs), VARNEL_WINE32_VIA (auto, chroot or vm; auto takes chroot when
