@@ -229,37 +229,6 @@ cmd_install() {
     fi
 }
 
-# The Debian mirror of this machine's apt sources (one-line or deb822 style), so the
-# root comes from where the machine's own packages come from. Empty when there is
-# none: debootstrap then uses its default.
-debian_mirror() {
-    local codename
-    codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
-    {
-        cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
-            awk -v s="$codename" '$1 == "deb" {
-                i = 2
-                if ($2 ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
-                if ($(i + 1) == s) { print $i; exit }
-            }'
-        cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk -v s="$codename" '
-            BEGIN { RS = "" }
-            {
-                uri = ""; deb = 0; suite = 0; n = split($0, line, "\n")
-                for (i = 1; i <= n; i++) {
-                    m = split(line[i], w, /[ \t]+/)
-                    for (j = 2; j <= m; j++) {
-                        if (w[1] == "Types:" && w[j] == "deb") deb = 1
-                        if (w[1] == "Suites:" && w[j] == s) suite = 1
-                        if (w[1] == "URIs:" && uri == "") uri = w[j]
-                    }
-                    if (w[1] == "Enabled:" && w[2] == "no") deb = 0
-                }
-                if (deb && suite && uri != "") { print uri; exit }
-            }'
-    } | head -n 1
-}
-
 # What is mounted inside the root: our /proc during the install, or what an
 # interrupted debootstrap left.
 root_mounts() {
@@ -279,7 +248,7 @@ build_root() {
     [ -z "$(root_mounts)" ] || die "cannot unmount $(root_mounts | tr '\n' ' ')"
     rm -rf "$ROOT"
     mkdir -p "$ROOT"
-    mirror=$(debian_mirror)
+    mirror=$("$(dirname "${BASH_SOURCE[0]}")/debian-mirror.sh")
     say "making the Firebird 4 root $ROOT (Debian $SUITE, a minute or more; log $log)"
     debootstrap --variant=minbase "$SUITE" "$ROOT" ${mirror:+"$mirror"} >"$log" 2>&1 ||
         die "debootstrap failed; see $log"
