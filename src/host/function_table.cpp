@@ -12,6 +12,7 @@ const hostabi::FunctionEntry kEntries[] = {
     {"VN_CONNECT", VN_CONNECT, 5, "CCCC.I"},
     {"VN_DISCONNECT", VN_DISCONNECT, 1, "I"},
     {"VN_ONLOST", VN_ONLOST, 2, "IC"},
+    {"VN_VERSION", VN_VERSION, 0, ""},
 };
 
 const hostabi::FunctionTable kTable = {

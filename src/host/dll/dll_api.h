@@ -48,6 +48,9 @@ VARNEL_DLL_API int32_t VARNEL_STDCALL VnTakeFiring(int32_t* handle, char* name, 
 // made again, or the connection to the server is gone): its handle into *handle, the
 // reason into reason. 1 when one was taken, 0 when none waits, -1 for a null pointer.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnTakeLoss(int32_t* handle, char* reason, int32_t size);
+// The library's version ("1.0.0"), copied as VnListSubscriptions copies; -1 for a
+// null buffer. Starts nothing and, like VnLastError, leaves the last error alone.
+VARNEL_DLL_API int32_t VARNEL_STDCALL VnVersion(char* buffer, int32_t size);
 // Disconnects everything and stops the library's threads; call it before unloading
 // the DLL. A later call starts it again. Returns 1.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnUnload();
