@@ -40,7 +40,7 @@ die() {
 }
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config clang-format libssl-dev
-    libcrypt-dev)
+    libcrypt-dev python3)
 if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
         binutils-mingw-w64-x86-64 python3-pefile)
