@@ -15,7 +15,9 @@
 #    the product's exports and imports, reads the version resource back from each
 #    product (scripts/check-version-resource.py), and builds the win32 preset a second
 #    time from a copy in another folder to compare the products byte for byte
-#    (scripts/check-reproducible.sh),
+#    (scripts/check-reproducible.sh), then writes the release archive and checks its
+#    listing, sums, links and reproducibility (scripts/package.sh,
+#    scripts/check-package.sh),
 # 7. runs the Windows test programs of the win64 build under Wine,
 # and ends with one summary line over all test runs.
 #
@@ -43,7 +45,7 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config clang-forma
     libcrypt-dev python3)
 if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-        binutils-mingw-w64-x86-64 python3-pefile)
+        binutils-mingw-w64-x86-64 python3-pefile python3-markdown unzip)
 fi
 scripts/install-packages.sh "${packages[@]}" || die "the packages could not be installed"
 
@@ -173,6 +175,17 @@ if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
         build/win32/Varnel.dll build/win32/varnel-host.exe
     step "reproducible products: the win32 preset built again in another folder"
     run_counted "reproducible build" scripts/check-reproducible.sh build/win32
+    step "the release archive"
+    archives=$(mktemp -d)
+    if scripts/package.sh "$archives"; then
+        passed=$((passed + 1))
+        run_counted "release archive" scripts/check-package.sh "$archives"/varnel-*-win32.zip \
+            build/win32
+    else
+        failures+=("release archive")
+        failed=$((failed + 1))
+    fi
+    rm -rf "$archives"
     step "Windows test programs under Wine"
     log=$(mktemp)
     VARNEL_WINE_BUILD_DIR=build/win64 scripts/run-wine-tests.sh 2>&1 | tee "$log"
