@@ -2,8 +2,9 @@
 * settings (lcServer to lcPassword, and lcConnect) for your server to run it.
 *
 * Lines that end in "&& checked" are run by the project's tests through varnel-host
-* against a test server, with the test server's settings in place of the ones here
-* (tests/samples/).
+* against a test server (tests/samples/): every statement here that varnel-host
+* understands but the settings, which the test server's replace there, and READ
+* EVENTS, which would wait there for ever.
 
 SET LIBRARY TO Varnel.fll ADDITIVE
 
@@ -15,11 +16,11 @@ lnPort = 3050
 lcDatabase = "sales"
 lcUser = "CLERK"
 lcPassword = "secret"
+lnHandle = 0  && checked
 TRY
     lnHandle = VN_CONNECT(lcServer, lcDatabase, lcUser, lcPassword, lnPort)  && checked
 CATCH TO loError
     MESSAGEBOX("No connection: " + loError.Message)
-    RETURN
 ENDTRY
 
 * VN_STRINGCONNECT
@@ -44,6 +45,12 @@ VN_ONLOST(lnOther, "DO OnLost WITH <Msg>")  && checked
 
 * VN_VERSION
 ? "Varnel", VN_VERSION()  && checked
+
+* The commands run while the program waits for events, until its main window is
+* closed. They find the procedures below while this program runs.
+ON SHUTDOWN CLEAR EVENTS
+READ EVENTS
+ON SHUTDOWN
 
 PROCEDURE OnOrders(tcMsg)
     * tcMsg is e.g. "ORDERS: 3": the event and how often it fired.

@@ -6,7 +6,9 @@
 * Varnel carries only the events.
 *
 * Lines that end in "&& checked" are run by the project's tests through varnel-host
-* against a test server (tests/samples/).
+* against a test server (tests/samples/): the calls of Varnel's functions. The
+* connection string is the test server's there, and READ EVENTS, the form and its
+* data are not run.
 
 SET LIBRARY TO Varnel.fll ADDITIVE
 
