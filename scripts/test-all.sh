@@ -12,7 +12,12 @@
 # 5. builds the fuzz targets (preset fuzz) and runs each for a while
 #    (scripts/run-fuzzers.sh); each target counts as one test,
 # 6. builds the Windows library (win32: the product Varnel.fll; win64) and checks
-#    the product's exports and imports,
+#    the product's exports and imports, reads the version resource back from each
+#    product (scripts/check-version-resource.py), and builds the win32 preset a second
+#    time from a copy in another folder to compare the products byte for byte
+#    (scripts/check-reproducible.sh), then writes the release archive and checks its
+#    listing, sums, links and reproducibility (scripts/package.sh,
+#    scripts/check-package.sh),
 # 7. runs the Windows test programs of the win64 build under 64-bit Wine, and those
 #    of the win32 build, which ships, under 32-bit Wine in a Debian root of their own
 #    (scripts/wine32.sh: made once under /var/tmp, about 1.2 GB; run in a chroot, or
@@ -41,10 +46,10 @@ die() {
 }
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev pkg-config clang-format libssl-dev
-    libcrypt-dev)
+    libcrypt-dev python3)
 if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
     packages+=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-        binutils-mingw-w64-x86-64)
+        binutils-mingw-w64-x86-64 python3-pefile python3-markdown unzip)
 fi
 scripts/install-packages.sh "${packages[@]}" || die "the packages could not be installed"
 
@@ -81,6 +86,26 @@ for profile in legacy fb3default fb4 ipv6; do
     eval "$(scripts/firebird-test-server.sh "$profile" env)"
 done
 export VARNEL_REQUIRE_SERVER=1
+
+# Runs a check whose output ends with a line "N passed, N failed" and adds its counts;
+# a check that fails without counting a failure counts one. $1 names it.
+run_counted() {
+    local what=$1 log status line bad
+    shift
+    log=$(mktemp)
+    "$@" 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -n 1)
+    rm -f "$log"
+    line=${line:-0 passed, 0 failed}
+    bad=$(awk '{print $3}' <<<"$line")
+    if [ "$status" -ne 0 ] && [ "$bad" -eq 0 ]; then
+        bad=1
+    fi
+    passed=$((passed + $(awk '{print $1}' <<<"$line")))
+    failed=$((failed + bad))
+    [ "$status" -eq 0 ] || failures+=("$what")
+}
 
 # Adds the counts of one ctest run (its "N% tests passed, F tests failed out of T").
 count_ctest() {
@@ -151,6 +176,22 @@ if [ "${VARNEL_SKIP_WINDOWS:-0}" != 1 ]; then
         failures+=("Varnel.dll check")
         failed=$((failed + 1))
     fi
+    step "the version resources of the products"
+    run_counted "version resources" scripts/check-version-resource.py build/win32/Varnel.fll \
+        build/win32/Varnel.dll build/win32/varnel-host.exe
+    step "reproducible products: the win32 preset built again in another folder"
+    run_counted "reproducible build" scripts/check-reproducible.sh build/win32
+    step "the release archive"
+    archives=$(mktemp -d)
+    if scripts/package.sh "$archives"; then
+        passed=$((passed + 1))
+        run_counted "release archive" scripts/check-package.sh "$archives"/varnel-*-win32.zip \
+            build/win32
+    else
+        failures+=("release archive")
+        failed=$((failed + 1))
+    fi
+    rm -rf "$archives"
     for preset in win64 win32; do
         if [ "$preset" = win64 ]; then
             step "Windows test programs of win64 under 64-bit Wine"

@@ -4,6 +4,7 @@
 // the connection check instead, with the library's code linked in.
 //
 //   varnel-host [--echo] [--library PATH] [SCRIPT | -]
+//   varnel-host --version
 //   varnel-host --check "server=...;database=...;user=...[;password=...]"
 //               [--wait-event NAME SECONDS]
 //   (without password= in the string: VARNEL_PASSWORD, or asked for on a terminal)
@@ -20,6 +21,7 @@
 #include <string>
 
 #include "check.h"
+#include "common/version.h"
 #include "interpreter.h"
 #include "platform/console.h"
 #include "platform/memory.h"
@@ -32,6 +34,7 @@ constexpr int kCannotStart = 3;
 int Usage(std::ostream& out, int status) {
     out << "usage: varnel-host [--echo] [--library PATH] [SCRIPT | -]\n"
            "       varnel-host --check CONNECTION [--wait-event NAME SECONDS]\n"
+           "       varnel-host --version\n"
            "Runs the statements of SCRIPT, or of standard input (- or no SCRIPT), one per\n"
            "line, against the Varnel library (default: " VARNEL_HOST_LIBRARY
            ").\n"
@@ -43,7 +46,8 @@ int Usage(std::ostream& out, int status) {
            "and the other keys of VN_STRINGCONNECT) and prints a line per step; without\n"
            "password= the password comes from VARNEL_PASSWORD, or is asked for on a\n"
            "terminal, so that it need not stand on the command line;\n"
-           "--wait-event also waits up to SECONDS for the event NAME to fire.\n";
+           "--wait-event also waits up to SECONDS for the event NAME to fire.\n"
+           "--version prints the version.\n";
     return status;
 }
 
@@ -89,6 +93,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             return Usage(std::cout, 0);
+        }
+        if (arg == "--version") {
+            std::cout << "varnel-host " << varnel::kVersion << "\n";
+            return 0;
         }
         if (arg == "--echo") {
             echo = true;

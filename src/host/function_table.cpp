@@ -13,6 +13,7 @@ const hostabi::FunctionEntry kEntries[] = {
     {"VN_DISCONNECT", VN_DISCONNECT, 1, "I"},
     {"VN_ONLOST", VN_ONLOST, 2, "IC"},
     {"VN_ONRESTORED", VN_ONRESTORED, 2, "IC"},
+    {"VN_VERSION", VN_VERSION, 0, ""},
 };
 
 const hostabi::FunctionTable kTable = {

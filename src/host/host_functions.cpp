@@ -2,6 +2,7 @@
 // them, runs its command, and turns a failure into a host error.
 #include "host/host_functions.h"
 
+#include "common/version.h"
 #include "host/commands.h"
 #include "host/host_api.h"
 #include "host/library.h"
@@ -101,4 +102,9 @@ void VARNEL_CDECL VN_ONRESTORED(hostabi::ParamBlock* params) {
     } catch (const CommandFailed& failure) {
         Raise(failure);
     }
+}
+
+void VARNEL_CDECL VN_VERSION(hostabi::ParamBlock*) {
+    // Answers before VARNEL_INIT has succeeded too: it needs nothing started.
+    host::HostReturnString(AnsiString(varnel::kVersion));
 }

@@ -14,8 +14,9 @@ void VARNEL_CDECL VN_CONNECT(hostabi::ParamBlock* params);
 void VARNEL_CDECL VN_DISCONNECT(hostabi::ParamBlock* params);
 void VARNEL_CDECL VN_ONLOST(hostabi::ParamBlock* params);
 void VARNEL_CDECL VN_ONRESTORED(hostabi::ParamBlock* params);
+void VARNEL_CDECL VN_VERSION(hostabi::ParamBlock* params);
 
-// The host function table: ten entries in a fixed order.
+// The host function table: eleven entries in a fixed order.
 const hostabi::FunctionTable& HostFunctionTable();
 
 // The entry of the table whose function is `function`, or nullptr.

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "common/version.h"
 #include "platform/module.h"
 #include "platform/window.h"
 #include "support/byte_transport.h"
@@ -125,8 +126,8 @@ TEST_F(DllApi, EventsReachTheProgramThroughItsWindowMessage) {
 }
 
 // The same checks and texts as the host functions; null pointers; a buffer too small
-// is cut and terminated and the size needed returned; a success clears the last error;
-// another thread is refused.
+// is cut and terminated and the size needed returned; a success clears the last error,
+// VnVersion leaves it; another thread is refused.
 TEST_F(DllApi, MistakesGetAClearAnswer) {
     int32_t handle = 0;
     char name[8];
@@ -145,6 +146,12 @@ TEST_F(DllApi, MistakesGetAClearAnswer) {
     fails(Vn("VnListSubscriptions", static_cast<char*>(nullptr), int32_t{10}),
           "A null pointer was passed for the buffer.");
     fails(Vn("VnSubscribe", int32_t{1}, "E"), "The connection handle is wrong.");
+    char version[16];
+    EXPECT_EQ(Vn("VnVersion", version, int32_t{16}), static_cast<int32_t>(sizeof varnel::kVersion));
+    EXPECT_STREQ(version, varnel::kVersion);
+    EXPECT_EQ(Vn("VnVersion", version, int32_t{2}), static_cast<int32_t>(sizeof varnel::kVersion));
+    EXPECT_EQ(std::string(version), std::string(varnel::kVersion, 1));
+    EXPECT_EQ(Vn("VnVersion", static_cast<char*>(nullptr), int32_t{16}), -1);
     EXPECT_EQ(Vn("VnLastError", static_cast<char*>(nullptr), int32_t{10}), -1);
     char small[8];
     EXPECT_EQ(Vn("VnLastError", small, int32_t{8}), 32);

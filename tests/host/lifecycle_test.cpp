@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <regex>
 
+#include "common/version.h"
 #include "host/event_delivery.h"
 #include "host/host_abi.h"
 #include "linked_host.h"
@@ -25,7 +27,7 @@ void ExpectNothingOpen() {
     EXPECT_EQ(Library().previousWindowProc, nullptr);
 }
 
-// The records' layout, the nine entries in order, and calls outside the table refused,
+// The records' layout, the ten entries in order, and calls outside the table refused,
 // through the shared library as a host loads it (with its real worker). Unloading
 // while a server stops answering the disconnect returns within its grace.
 TEST(SharedLibrary, TheBinaryInterfaceAndAnUnloadThatAServerStalls) {
@@ -41,21 +43,28 @@ TEST(SharedLibrary, TheBinaryInterfaceAndAnUnloadThatAServerStalls) {
     ASSERT_TRUE(host.Load()) << host.LoadError();
     const hostabi::FunctionTable* table = host.Table();
     ASSERT_EQ(table->next, nullptr);
-    ASSERT_EQ(table->entryCount, 10);
+    ASSERT_EQ(table->entryCount, 11);
     const char* expected[][3] = {
         {"VARNEL_INIT", "-2", ""},     {"VARNEL_EXIT", "-3", ""},
         {"VN_LIST_SUBSCR", "0", ""},   {"VN_SUBSCRIBE", "3", "ICC"},
         {"VN_UNSUBSCRIBE", "2", "IC"}, {"VN_STRINGCONNECT", "1", "C"},
         {"VN_CONNECT", "5", "CCCC.I"}, {"VN_DISCONNECT", "1", "I"},
         {"VN_ONLOST", "2", "IC"},      {"VN_ONRESTORED", "2", "IC"},
+        {"VN_VERSION", "0", ""},
     };
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < 11; ++i) {
         const hostabi::FunctionEntry entry = table->entries[i];  // a copy: packed fields
         EXPECT_STREQ(entry.name, expected[i][0]);
         EXPECT_EQ(std::to_string(entry.parameterCount), expected[i][1]) << expected[i][0];
         EXPECT_STREQ(entry.parameterTypes, expected[i][2]);
         EXPECT_NE(entry.function, nullptr);
     }
+    // The version as a character result: a handle of the host's holding the text.
+    const SimHost::Result version = host.Call("VN_VERSION");
+    EXPECT_TRUE(version.hasValue && version.value.type == 'H' && !version.raised);
+    EXPECT_EQ(version.text, varnel::kVersion);
+    EXPECT_EQ(version.textHandleSize, sizeof varnel::kVersion);
+    EXPECT_TRUE(std::regex_match(version.text, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+")));
     EXPECT_EQ(host.Call("VN_NOT_THERE").status, hostabi::kStatusBadRequest);
     EXPECT_EQ(host.Call("VN_SUBSCRIBE", {A::Int(1)}).status, hostabi::kStatusBadRequest);
     EXPECT_EQ(host.Call("VN_CONNECT", std::vector<A>(6, A::Text("x"))).status,

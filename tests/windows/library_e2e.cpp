@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "check.h"
+#include "common/version.h"
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "simhost/sim_host.h"
@@ -83,6 +84,7 @@ void ThroughTheSimulatedHost(const std::string& library) {
     // Messages that are not the library's pass through its procedure to the window's own.
     CHECK(platform::SendWindowMessage(host.Window(), 0x0201, 5, 9) ==
           SimHost::OwnResult(0x0201, 5, 9));
+    CHECK_TEXT(host.Call("VN_VERSION").text, varnel::kVersion);
     uint32_t start = Step("VN_STRINGCONNECT");
     SimHost::Result r = host.Call(
         "VN_STRINGCONNECT", {A::Text("SERVER=" + server + ";Database=" + database + ";UID=" + user +
@@ -186,6 +188,10 @@ void AsADeclaredLibrary(const std::string& path) {
     auto take = Find<int32_t(VARNEL_STDCALL*)(int32_t*, char*, int32_t)>(module, "VnTakeFiring");
     auto disconnect = Find<int32_t(VARNEL_STDCALL*)(int32_t)>(module, "VnDisconnect");
     auto unload = Find<int32_t(VARNEL_STDCALL*)()>(module, "VnUnload");
+    auto version = Find<int32_t(VARNEL_STDCALL*)(char*, int32_t)>(module, "VnVersion");
+    char text[16] = {};
+    CHECK(version(text, sizeof text) == static_cast<int32_t>(sizeof varnel::kVersion));
+    CHECK_TEXT(text, varnel::kVersion);
 
     platform::WindowHandle window = platform::CreateHostWindow(&Count);
     CHECK(setNotify(reinterpret_cast<intptr_t>(window), kMessage) == 1);

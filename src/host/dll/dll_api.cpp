@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "common/version.h"
 #include "host/commands.h"
 #include "host/library.h"
 #include "messages/texts.h"
@@ -165,6 +166,13 @@ int32_t VARNEL_STDCALL VnLastError(char* buffer, int32_t size) {
         return -1;
     }
     return CopyOut(LastError(), buffer, size);
+}
+
+int32_t VARNEL_STDCALL VnVersion(char* buffer, int32_t size) {
+    if (buffer == nullptr) {
+        return -1;
+    }
+    return CopyOut(AnsiString(varnel::kVersion), buffer, size);
 }
 
 int32_t VARNEL_STDCALL VnSetNotify(intptr_t window, uint32_t message) {

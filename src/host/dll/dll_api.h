@@ -52,6 +52,9 @@ VARNEL_DLL_API int32_t VARNEL_STDCALL VnTakeLoss(int32_t* handle, char* reason, 
 // its handle into *handle, a text that says after how long into text; returns as
 // VnTakeLoss does.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnTakeRestore(int32_t* handle, char* text, int32_t size);
+// The library's version ("1.0.0"), copied as VnListSubscriptions copies; -1 for a
+// null buffer. Starts nothing and, like VnLastError, leaves the last error alone.
+VARNEL_DLL_API int32_t VARNEL_STDCALL VnVersion(char* buffer, int32_t size);
 // Disconnects everything and stops the library's threads; call it before unloading
 // the DLL. A later call starts it again. Returns 1.
 VARNEL_DLL_API int32_t VARNEL_STDCALL VnUnload();
