@@ -43,6 +43,9 @@ VN_DISCONNECT(lnHandle)  && checked
 * VN_ONLOST
 VN_ONLOST(lnOther, "DO OnLost WITH <Msg>")  && checked
 
+* VN_ONRESTORED
+VN_ONRESTORED(lnOther, "DO OnBack WITH <Msg>")  && checked
+
 * VN_VERSION
 ? "Varnel", VN_VERSION()  && checked
 
@@ -59,4 +62,9 @@ ENDPROC
 
 PROCEDURE OnLost(tnHandle, tcReason)
     MESSAGEBOX("Live updates have stopped: " + tcReason)
+ENDPROC
+
+PROCEDURE OnBack(tnHandle, tcText)
+    * Firings while the connection was down were not counted: read the data again.
+    WAIT WINDOW NOWAIT "Live updates are back"
 ENDPROC

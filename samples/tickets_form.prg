@@ -45,6 +45,7 @@ DEFINE CLASS TicketsForm AS Form
             This.nVarnel = lnHandle
             VN_SUBSCRIBE(lnHandle, "TICKETS_CHANGED", "goTickets.TicketsChanged(<Msg>)")  && checked
             VN_ONLOST(lnHandle, "goTickets.EventsLost(<Msg>)")  && checked
+            VN_ONRESTORED(lnHandle, "goTickets.EventsBack(<Msg>)")  && checked
             This.lblStatus.Caption = "Live: changes show at once."
         CATCH TO loError
             This.lblStatus.Caption = "Not live (" + loError.Message + ")"
@@ -67,8 +68,16 @@ DEFINE CLASS TicketsForm AS Form
         This.lblStatus.Caption = tcMsg + " at " + TIME()
     ENDPROC
 
+    * The connection to the server was lost; Varnel connects again by itself.
     PROCEDURE EventsLost(tnHandle, tcReason)
-        This.lblStatus.Caption = "Not live any more: " + tcReason
+        This.lblStatus.Caption = "Not live for now: " + tcReason
+    ENDPROC
+
+    * Back, with the subscription: what changed while it was down fired no command,
+    * so the grid is read again.
+    PROCEDURE EventsBack(tnHandle, tcText)
+        This.LoadTickets()
+        This.lblStatus.Caption = "Live again at " + TIME()
     ENDPROC
 
     PROCEDURE Destroy

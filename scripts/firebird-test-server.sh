@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Private Firebird servers on the loopback for the integration tests.
 #
-# Usage: firebird-test-server.sh [PROFILE] install|start|stop|restart|status|env|sql|clean
+# Usage: firebird-test-server.sh [PROFILE]
+#            install|start|stop|restart|kill|freeze|thaw|status|env|sql|clean
 #
 # Profiles (default legacy):
 #   legacy      Firebird 3 (Debian 12) on port 3051, set up for the legacy login:
@@ -24,6 +25,9 @@
 #            creating its security database, users and test database on first use.
 #   stop     stops the private instance.
 #   restart  stop, then start.
+#   kill     stops the instance as a crash does (SIGKILL); start brings it back.
+#   freeze   stops the server process where it is (SIGSTOP), as a hung server;
+#   thaw     lets it go on (SIGCONT).
 #   status   exit 0 when the private instance runs, 3 when it does not.
 #   env      prints the export line that the integration tests read.
 #   sql      runs isql-fb against the test database over the network (SQL from
@@ -526,8 +530,30 @@ cmd_clean() {
     rm -rf "$DIR"
 }
 
+# The server stopped as a crash stops it (SIGKILL: no client hears a word), or frozen
+# and thawed as a hung server is (SIGSTOP, SIGCONT): its sockets stay open and silent.
+cmd_signal() {
+    local pid
+    pid=$(server_pid) || die "the server is not running"
+    need_root "$1"
+    case "$1" in
+        kill)
+            kill -KILL "$pid"
+            for _ in $(seq 1 100); do
+                [ -d "/proc/$pid" ] || break
+                sleep 0.05
+            done
+            rm -f "$PIDFILE"
+            say "killed"
+            ;;
+        freeze) kill -STOP "$pid" ;;
+        thaw) kill -CONT "$pid" ;;
+    esac
+}
+
 case "${1:-}" in
     install) cmd_install ;;
+    kill | freeze | thaw) cmd_signal "$1" ;;
     start) cmd_start ;;
     stop) cmd_stop ;;
     restart)

@@ -119,8 +119,9 @@ void CDatabase::WaitForFirstReport(int32_t eventId, uint32_t deadline) {
         {
             platform::LockGuard guard(lock);
             const int index = FindEventRequestById(eventRequests, eventId);
+            // A repair queues it again and its first report follows; a loss ends the wait.
             if (index < 0 || eventRequests.ValueAt(static_cast<size_t>(index)).reported ||
-                link_ != Link::kUp) {
+                (link_ != Link::kUp && link_ != Link::kRepairing)) {
                 return;
             }
         }

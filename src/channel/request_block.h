@@ -28,7 +28,7 @@ struct RequestBlock {
     // The front end's own copy of the handle it sent (the worker overwrites `handle`).
     int32_t handleArgument = 0;
     // In: the host name or the event name. Out: the failure message.
-    char text[128] = {};
+    char text[512] = {};
     char user[65] = {};
     char password[65] = {};
     char database[257] = {};

@@ -128,9 +128,9 @@ TEST_F(WorkerTest, SubscriptionsAndFailedConnects) {
     EXPECT_STREQ(block.text, "refused");
     EXPECT_EQ(LastLog(2), (Texts{"subscribe 1 E", "unsubscribe 1 E"}));
     g_script.connectFails = true;
-    g_script.error = std::string(200, 'm');
+    g_script.error = std::string(600, 'm');
     EXPECT_EQ(Connect(), -1);
-    EXPECT_EQ(std::string(block.text), std::string(127, 'm'));  // cut to the field
+    EXPECT_EQ(std::string(block.text), std::string(511, 'm'));  // cut to the field
     // Disconnected, then destroyed, before the reply; the pool did not grow.
     EXPECT_EQ(LastLog(2), (Texts{"disconnect 2", "destroy 2"}));
     EXPECT_EQ(worker.Pool().Size(), 1);

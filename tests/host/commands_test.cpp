@@ -258,26 +258,39 @@ TEST_F(CommandsTest, DeliveryRunsTheTemplateReadWhenTheMessageIsHandled) {
     EXPECT_EQ(host.executed.size(), 4u);
 }
 
-// VN_ONLOST registers a command per connection for the loss of its events: <Msg>
-// becomes the handle and the quoted reason. VN_DISCONNECT forgets it.
-TEST_F(CommandsTest, TheLossCommand) {
+// VN_ONLOST and VN_ONRESTORED register a command per connection for the loss of its
+// events and their return: <Msg> becomes the handle and the quoted text. VN_DISCONNECT
+// forgets them, and what still waits of the connection, so that nothing of it reaches
+// the next connection given the same handle.
+TEST_F(CommandsTest, TheNoticeCommands) {
     Reply(-1, "The connection handle is wrong.");
     EXPECT_EQ(host.Call("VN_ONLOST", {A::Int(9), A::Text("? <Msg>")}).error,
               "The connection handle is wrong.");
-    EXPECT_EQ(host.Call("VN_ONLOST", {A::Int(1), A::Text("no keyword")}).error,
+    EXPECT_EQ(host.Call("VN_ONRESTORED", {A::Int(1), A::Text("no keyword")}).error,
               "Function does not have <Msg> keyword.");
     Reply(1);
     ASSERT_FALSE(host.Call("VN_ONLOST", {A::Int(1), A::Text("DO lost WITH <Msg>")}).raised);
+    ASSERT_FALSE(host.Call("VN_ONRESTORED", {A::Int(1), A::Text("DO back WITH <Msg>")}).raised);
     EXPECT_EQ(Sent().back().command, REQ_CHECK);
     Library().eventSink.ConnectionLost(1, "The connection to the server was lost: \"x\"");
     Library().eventSink.ConnectionLost(3, "nobody listens");
-    EXPECT_EQ(host.Pump(0), 2);
-    EXPECT_EQ(host.executed, std::vector<std::string>{
-                                 "DO lost WITH 1, 'The connection to the server was lost: \"x\"'"});
+    Library().eventSink.ConnectionRestored(1, "back");
+    EXPECT_EQ(host.Pump(0), 3);
+    EXPECT_EQ(host.executed, (std::vector<std::string>{
+                                 "DO lost WITH 1, 'The connection to the server was lost: \"x\"'",
+                                 "DO back WITH 1, \"back\""}));
+    ASSERT_FALSE(Subscribe(1, "ORDERS", "? <Msg>").raised);
+    Library().eventSink.ConnectionLost(1, "stale");
+    Fire(1, "ORDERS", 1);
     ASSERT_FALSE(host.Call("VN_DISCONNECT", {A::Int(1)}).raised);
-    Library().eventSink.ConnectionLost(1, "again");
-    EXPECT_EQ(host.Pump(0), 1);
-    EXPECT_EQ(host.executed.size(), 1u);
+    // The next connection gets the same handle, the same loss command and name.
+    EXPECT_EQ(host.Call("VN_CONNECT", {A::Text("h"), A::Text("d"), A::Text("u"), A::Text("p")})
+                  .value.intValue,
+              1);
+    ASSERT_FALSE(host.Call("VN_ONLOST", {A::Int(1), A::Text("DO lost WITH <Msg>")}).raised);
+    ASSERT_FALSE(Subscribe(1, "ORDERS", "? <Msg>").raised);
+    EXPECT_EQ(host.Pump(0), 2);  // their messages come, and find nothing
+    EXPECT_EQ(host.executed.size(), 2u);
 }
 
 }  // namespace

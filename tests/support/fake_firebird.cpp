@@ -17,13 +17,11 @@ namespace {
 
 // The items after the operation: i an int, o an opaque, p the protocols of op_connect
 // (five ints each, as many as the int before says).
-const std::map<int32_t, const char*> kShapes = {{op_connect, "iiioiop"},
-                                                {op_attach, "ioo"},
-                                                {op_info_database, "iioi"},
-                                                {op_connect_request, "iii"},
-                                                {op_que_events, "ioiii"},
-                                                {op_cancel_events, "ii"},
-                                                {op_detach, "i"}};
+const std::map<int32_t, const char*> kShapes = {
+    {op_connect, "iiioiop"},    {op_attach, "ioo"},
+    {op_info_database, "iioi"}, {op_connect_request, "iii"},
+    {op_que_events, "ioiii"},   {op_cancel_events, "ii"},
+    {op_detach, "i"},           {op_abort_aux_connection, ""}};
 
 void SendAll(int fd, const Bytes& bytes) {
     for (size_t done = 0; done < bytes.size();) {
@@ -43,6 +41,24 @@ FakeFirebird::FakeFirebird() {
         std::abort();
     }
     infoReply_ = VersionInfoReply("LI-V6.3.11.33637 Firebird 3.0");
+    // A port that takes no connect: its backlog of one is full, so further SYNs are
+    // dropped, as a firewall that drops them does.
+    silentListener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof v4;
+    if (::bind(silentListener_, reinterpret_cast<sockaddr*>(&v4), size) != 0 ||
+        ::listen(silentListener_, 0) != 0 ||
+        ::getsockname(silentListener_, reinterpret_cast<sockaddr*>(&v4), &size) != 0) {
+        std::abort();
+    }
+    silentPort_ = ntohs(v4.sin_port);
+    for (int i = 0; i < 3; ++i) {
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&v4), sizeof v4);
+        silentFillers_.push_back(filler);
+    }
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -50,6 +66,10 @@ FakeFirebird::~FakeFirebird() {
     stopping_ = true;
     thread_.join();
     ::close(listener_);
+    ::close(silentListener_);
+    for (int fd : silentFillers_) {
+        ::close(fd);
+    }
     for (int fd : aux_) {
         ::close(fd);
     }
@@ -198,6 +218,9 @@ bool FakeFirebird::Serve(int fd) {
             continue;
         }
         SendAll(fd, reply);
+        if (request.operation == op_que_events && firstReports) {
+            SendFirstReport(request);
+        }
         if (auxListener >= 0) {
             if (WaitReadable(auxListener, 5000) == 1) {
                 const int aux = ::accept4(auxListener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -209,6 +232,22 @@ bool FakeFirebird::Serve(int fd) {
             ::close(auxListener);
         }
     }
+}
+
+void FakeFirebird::SendFirstReport(const FirebirdRequest& request) {
+    const Bytes& block = request.opaques.at(0);
+    Bytes report{EPB_version1};
+    for (size_t at = 1; at < block.size() && at + 1 + block[at] + 4 <= block.size();) {
+        const size_t end = at + 1 + block[at];
+        if (block[end] != 0 || block[end + 1] != 0 || block[end + 2] != 0 || block[end + 3] != 0) {
+            return;  // counts known: nothing to report until the event fires
+        }
+        report.insert(report.end(), block.begin() + static_cast<std::ptrdiff_t>(at),
+                      block.begin() + static_cast<std::ptrdiff_t>(end));
+        report.insert(report.end(), {1, 0, 0, 0});
+        at = end + 4;
+    }
+    SendAuxiliary(EventPacket(request.EventId(), report));
 }
 
 bool FakeFirebird::Take(int fd, FirebirdRequest& request, size_t n, Bytes* out) {
@@ -280,14 +319,16 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxListener) {
             return ResponsePacket(++serverEventId_, {}, StatusError(0));
         case op_connect_request:
             break;
+        case op_abort_aux_connection:
+            return {};  // no answer
         default:
             return ResponsePacket(0, {}, StatusError(0));
     }
     const AuxiliaryReply& r = auxReply_;
     uint16_t port = 0;
     if (r.status.empty() && r.data.empty()) {
-        *auxListener = r.listen ? ListenOnLoopback(&port) : -1;
-        port = r.listen ? port : UnusedLoopbackPort();
+        *auxListener = r.listen && !r.silent ? ListenOnLoopback(&port) : -1;
+        port = r.silent ? silentPort_ : r.listen ? port : UnusedLoopbackPort();
     }
     const Bytes address = Join({{2, 0, static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port),
                                  127, 0, 0, r.lastOctet},

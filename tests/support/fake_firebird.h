@@ -39,6 +39,7 @@ struct AuxiliaryReply {
     Bytes data;             // not empty: sent as it is, nothing listens
     bool listen = true;     // false: a port where nothing listens
     uint8_t lastOctet = 1;  // of the address named, which the client must not use
+    bool silent = false;    // a port whose full backlog drops the client's connect
 };
 
 // What the fake does instead of a reply. All but kStall end the main connection.
@@ -104,7 +105,10 @@ public:
     void CloseAuxiliary();
     bool WaitAuxiliaryClosedByClient();
 
-    std::atomic<int32_t> databaseHandle{1};           // of op_attach's reply
+    std::atomic<int32_t> databaseHandle{1};  // of op_attach's reply
+    // When set, a request queued with unknown counts (all 0) gets its first report at
+    // once on the newest auxiliary connection, each count 1, as a real server does.
+    std::atomic<bool> firstReports{false};
     std::atomic<int> replies{0}, mainConnections{0};  // replies include the faulted
     std::atomic<size_t> strayBytes{0};                // bytes that made no whole request
 
@@ -115,10 +119,14 @@ private:
     bool Take(int fd, FirebirdRequest& request, size_t n, Bytes* out);
     bool TakeInt(int fd, FirebirdRequest& request);
     Bytes Reply(const FirebirdRequest& request, int* auxListener);
+    void SendFirstReport(const FirebirdRequest& request);
     int WaitReadable(int fd, int timeoutMs);  // 1, 0 at the time-out, -1 when stopping
 
     int listener_ = -1;
     uint16_t port_ = 0;
+    int silentListener_ = -1;
+    uint16_t silentPort_ = 0;
+    std::vector<int> silentFillers_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     Bytes input_;  // the fake's thread only
