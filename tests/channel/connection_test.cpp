@@ -215,7 +215,8 @@ TEST_F(ConnectionTest, RefusedRequests) {
     EXPECT_EQ(db->ErrorText().Bytes(), "The event is not subscribed on this connection.");
     EXPECT_EQ(fake.Requests().size(), sent);
     ASSERT_TRUE(db->SubscribeEvent("B"));
-    ASSERT_TRUE(db->SubscribeEvent("B"));  // one request per name
+    ASSERT_TRUE(db->SubscribeEvent("B"));       // one request per name, the last's
+    ASSERT_TRUE(db->SubscribeEvent("ORDERS"));  // and the first's
     fake.FailNext(op_cancel_events, StatusError(isc_login));
     {
         platform::LockGuard guard(db->lock);

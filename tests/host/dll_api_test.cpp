@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <map>
 #include <string>
@@ -143,6 +144,8 @@ TEST_F(DllApi, MistakesGetAClearAnswer) {
           "A null pointer was passed for the handle.");
     fails(Vn("VnTakeLoss", &handle, static_cast<char*>(nullptr), int32_t{8}),
           "A null pointer was passed for the reason.");
+    fails(Vn("VnTakeRestore", static_cast<int32_t*>(nullptr), name, int32_t{8}),
+          "A null pointer was passed for the handle.");
     fails(Vn("VnListSubscriptions", static_cast<char*>(nullptr), int32_t{10}),
           "A null pointer was passed for the buffer.");
     fails(Vn("VnSubscribe", int32_t{1}, "E"), "The connection handle is wrong.");
@@ -154,9 +157,12 @@ TEST_F(DllApi, MistakesGetAClearAnswer) {
     EXPECT_EQ(Vn("VnVersion", static_cast<char*>(nullptr), int32_t{16}), -1);
     EXPECT_EQ(Vn("VnLastError", static_cast<char*>(nullptr), int32_t{10}), -1);
     char small[8];
+    std::memset(small, 'x', sizeof small);  // so that a missing terminator shows
     EXPECT_EQ(Vn("VnLastError", small, int32_t{8}), 32);
-    EXPECT_STREQ(small, "The con");
+    EXPECT_EQ(std::string(small, sizeof small), std::string("The con\0", 8));
+    std::memset(small, 'x', sizeof small);
     EXPECT_EQ(Vn("VnLastError", small, int32_t{0}), 32);
+    EXPECT_EQ(std::string(small, sizeof small), std::string(8, 'x'));  // nothing written
     EXPECT_EQ(Vn("VnTakeFiring", &handle, name, int32_t{8}), 0);
     EXPECT_EQ(LastError(), "");
     EXPECT_EQ(Vn("VnTakeLoss", &handle, name, int32_t{8}), 0);

@@ -13,14 +13,14 @@ RUN ./sql.sh "insert into orders(item) values('a'); insert into orders(item) val
 RUN ./sql.sh "execute procedure post_events('VH_EV_NOTIFY', 2);"
 RUN ./sql.sh "execute procedure post_events('VH_EV_STOP', 1);"
 ? "nothing runs before READ EVENTS"
-READ EVENTS
+READ EVENTS 10
 ? "READ EVENTS ended"
 * A command that calls the library, and an event that is no longer subscribed.
 VN_UNSUBSCRIBE(h, "ORDERS")
 RUN ./sql.sh "insert into orders(item) values('d');"
 RUN ./sql.sh "execute procedure post_events('VH_EV_LIST', 1);"
 RUN ./sql.sh "execute procedure post_events('VH_EV_STOP', 1);"
-READ EVENTS
+READ EVENTS 10
 ? "READ EVENTS ended again"
 VN_DISCONNECT(h)
 * The records outlive the connection.

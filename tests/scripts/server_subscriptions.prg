@@ -17,7 +17,7 @@ RUN ./sql.sh "execute procedure post_events('VH_LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL
 RUN ./sql.sh "execute procedure post_events('vh_case', 2);"
 RUN ./sql.sh "execute procedure post_events('VH_TWICE', 1);"
 RUN ./sql.sh "execute procedure post_events('VH_SUB_STOP', 1);"
-READ EVENTS
+READ EVENTS 10
 * Unsubscribing cancels the one request of VH_TWICE and frees its record: its next
 * firing runs nothing. A name the connection does not subscribe is refused.
 VN_UNSUBSCRIBE(h, "VH_TWICE")
@@ -27,7 +27,7 @@ VN_SUBSCRIBE(h, "VH_NEW", "? <Msg>")
 RUN ./sql.sh "execute procedure post_events('VH_TWICE', 1);"
 RUN ./sql.sh "execute procedure post_events('VH_NEW', 1);"
 RUN ./sql.sh "execute procedure post_events('VH_SUB_STOP', 1);"
-READ EVENTS
+READ EVENTS 10
 VN_DISCONNECT(h)
 VN_SUBSCRIBE(h, "VH_AFTER", "? <Msg>")
 VN_UNSUBSCRIBE(h, "VH_SUB_STOP")
