@@ -99,7 +99,8 @@ bool ClientAuth::Start(AuthPlugin plugin) {
     }
     if (!srp_.PublicKeyHex().IsEmpty()) {
         // Srp and Srp256 share the group: the server that switched from one to the
-        // other has seen A and nothing else, so the same A serves.
+        // other has seen A and nothing else, so the same A serves. (So does the A of
+        // a client given by UseSrpClient.)
         SetData(srp_.PublicKeyHex());
         return true;
     }

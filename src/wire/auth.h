@@ -49,6 +49,10 @@ public:
     // Starts `plugin`: its first message is then in Data() (A for Srp, the password's
     // hash for Legacy_Auth). False when no random numbers could be had.
     bool Start(AuthPlugin plugin);
+    // Srp with `client`, started beforehand, instead of one that Start starts from
+    // random bytes: for the tests and the login's fuzz target, which need a known
+    // session key (and the fuzz target a cheap power). The library never calls it.
+    void UseSrpClient(const SrpClient& client) { srp_ = client; }
     // Answers the server's message (Srp: its salt and B): the answer is then in
     // Data(). False when the message cannot be read or the plugin expects none.
     bool Answer(const AnsiString& serverMessage);

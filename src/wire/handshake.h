@@ -85,6 +85,10 @@ public:
     // authentication rounds (op_cont_auth) on the way.
     bool ReadAttachReply(CResponse& response);
 
+    // Before Connect: Srp with a client started beforehand (ClientAuth::UseSrpClient),
+    // for the tests and the login's fuzz target only.
+    void UseSrpClient(const SrpClient& client) { auth_.UseSrpClient(client); }
+
     // The protocol version agreed (10, 13 ... 17), the plugin that logged in (none
     // under protocol 10) and the cipher in use (empty: none).
     int32_t Protocol() const { return protocol_; }

@@ -133,7 +133,7 @@ bool SrpClient::Start(const uint8_t privateKey[kSrpPrivateKeySize]) {
     a.SetBytes(privateKey, kSrpPrivateKeySize);
     crypto::Mod(a, group.n, &private_);
     WipeObject(a);
-    crypto::ModPow(group.g, private_, group.n, &public_);
+    power_(group.g, private_, group.n, &public_);
     if (public_.Compare(BigNumber(1)) <= 0) {
         return false;
     }
@@ -174,14 +174,14 @@ bool SrpClient::Prove(SrpHash hash, const AnsiString& user, const AnsiString& pa
 
     // S = (B - k g^x)^(a + u x), everything mod N.
     BigNumber base;
-    crypto::ModPow(group.g, x, group.n, &base);
+    power_(group.g, x, group.n, &base);
     crypto::ModMul(group.k, base, group.n, &base);
     crypto::ModSub(b, base, group.n, &base);
     BigNumber exponent;
     crypto::ModMul(u, x, group.n, &exponent);
     crypto::ModAdd(private_, exponent, group.n, &exponent);
     BigNumber secret;
-    crypto::ModPow(base, exponent, group.n, &secret);
+    power_(base, exponent, group.n, &secret);
 
     UpdateNumber(&sha, secret);
     sha.Final(proof->sessionKey);

@@ -4,21 +4,6 @@
 #include "fuzz/fuzz_support.h"
 #include "wire/srp.h"
 
-namespace {
-
-const SrpClient& Client() {
-    static const SrpClient client = [] {
-        SrpClient started;
-        uint8_t privateKey[kSrpPrivateKeySize] = {};
-        privateKey[kSrpPrivateKeySize - 1] = 0x2B;
-        FUZZ_CHECK(started.Start(privateKey));
-        return started;
-    }();
-    return client;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AnsiString salt("unchanged");
     AnsiString serverKey("unchanged");
@@ -30,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!salt.IsEmpty() && salt.Length() <= kSrpMaxSaltLength);
     FUZZ_CHECK(!serverKey.IsEmpty() && serverKey.Length() <= kSrpMaxServerKeyLength);
     FUZZ_CHECK(2 + salt.Length() + 2 + serverKey.Length() == size);
+    static const SrpClient client = varnel_fuzz::StartedSrpClient(crypto::ModPow);
     SrpProof proof;
-    if (Client().Prove(SrpHash::kSha256, "SYSDBA", "masterkey", salt, serverKey, &proof)) {
+    if (client.Prove(SrpHash::kSha256, "SYSDBA", "masterkey", salt, serverKey, &proof)) {
         // The proof is a SHA-256 digest as hex text without leading zeros.
         const std::string& hex = proof.proofHex.Bytes();
         FUZZ_CHECK(!hex.empty() && hex.size() <= 64);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/byte_transport.h"
+#include "wire/srp.h"
 
 #define FUZZ_CHECK(condition) \
     ((condition) ? static_cast<void>(0) : varnel_fuzz::Broken(#condition, __FILE__, __LINE__))
@@ -18,6 +19,16 @@ namespace varnel_fuzz {
 [[noreturn]] inline void Broken(const char* what, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: invariant does not hold: %s\n", file, line, what);
     std::abort();
+}
+
+// An Srp client started with the private value 0x2B, its powers computed by `power`.
+inline SrpClient StartedSrpClient(SrpPower power) {
+    SrpClient client;
+    client.UsePower(power);
+    uint8_t privateKey[kSrpPrivateKeySize] = {};
+    privateKey[kSrpPrivateKeySize - 1] = 0x2B;
+    FUZZ_CHECK(client.Start(privateKey));
+    return client;
 }
 
 // Adds a decoded value to a summary of what a target read.

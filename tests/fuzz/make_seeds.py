@@ -2,8 +2,9 @@
 """Writes the seed corpora of the fuzz targets, tests/fuzz/corpus/TARGET/NAME, from
 the byte vectors of the unit tests. The stream targets' inputs begin with their
 delivery byte (0: all at once, n: pieces of n bytes); fuzz_login_answers' second byte
-chooses the policy (0 disabled, 1 enabled, 2 required) with the plugins Srp256, Srp,
-Legacy_Auth."""
+holds its settings (0 disabled, 1 enabled, 2 required with the plugins Srp256, Srp,
+Legacy_Auth; the other bits as the target says)."""
+import hashlib
 import os
 import struct
 
@@ -14,6 +15,7 @@ OP_FETCH_RESPONSE, OP_DUMMY, OP_CONT_AUTH = 66, 71, 92
 OP_ACCEPT_DATA, OP_COND_ACCEPT = 94, 98
 ARG_END, ARG_GDS, ARG_STRING, ARG_NUMBER, ARG_INTERPRETED, ARG_SQL_STATE = 0, 1, 2, 4, 5, 19
 IO_ERROR, LOGIN, IO_OPEN_ERR = 335544344, 335544472, 335544734
+MISS_WIRECRYPT, LOGIN_ERROR = 335545065, 335545106
 
 
 def words(*values):
@@ -41,6 +43,24 @@ def srp_message(salt, b):
     return struct.pack("<H", len(salt)) + salt + struct.pack("<H", len(b)) + b
 
 
+def arc4(key, data):
+    state, j = list(range(256)), 0
+    for i in range(256):
+        j = (j + state[i] + key[i % len(key)]) % 256
+        state[i], state[j] = state[j], state[i]
+    out, i, j = bytearray(), 0, 0
+    for byte in data:
+        i = (i + 1) % 256
+        j = (j + state[i]) % 256
+        state[i], state[j] = state[j], state[i]
+        out.append(byte ^ state[(state[i] + state[j]) % 256])
+    return bytes(out)
+
+
+def cont_auth(data, plugin, keys=b""):
+    return words(OP_CONT_AUTH) + opaque(data) + opaque(plugin) + opaque(b"") + opaque(keys)
+
+
 def event_block(*events):
     return b"\x01" + b"".join(bytes([len(n)]) + n + struct.pack("<I", c) for n, c in events)
 
@@ -59,6 +79,8 @@ KEYS_FB4 = (b"\x00\x09Symmetric\x01\x14ChaCha64 ChaCha Arc4" +
             b"\x03\x11ChaCha64\x00\x5D\x42\xA8\xB1\x69\x18\x9A\x46" +
             b"\x03\x17ChaCha\x000123456789AB\x00\x00\x00\x00")
 SRP = srp_message(b"C0FFEE", b"1234ABCD5678")
+SRP_KEY = hashlib.sha1(b"\2").digest()  # as fuzz_login_answers' Srp makes it
+SRP256_KEYS = acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp256", 0) + ok(KEYS_ARC4)
 ORDERS = event_block((b"ORDERS", 5))
 V6_TAIL = bytes(4) + bytes(10) + b"\xff\xff\x7f\x00\x00\x01" + bytes(4)
 
@@ -79,19 +101,32 @@ SEEDS = {
         + words(ARG_END),
     },
     "fuzz_login_answers": {
-        "protocol_10": b"\0\1" + words(OP_ACCEPT, 10, 1, 3),
+        "protocol_10": b"\0\1" + words(OP_ACCEPT, 10, 1, 3) + ok(),
+        "protocol_10_alone": b"\0\x41" + words(OP_ACCEPT, 10, 1, 3) + ok(),
         "reject": b"\0\1" + words(OP_REJECT),
         "unknown_user": b"\0\1" + status(LOGIN),
+        "no_common_plugin": b"\0\2" + status(LOGIN_ERROR),
+        "response_too_early": b"\0\1" + ok(),
         "legacy_in_attach": b"\x07\1" + acceptance(OP_ACCEPT_DATA, 0x800F, b"", b"Legacy_Auth", 0)
         + ok(),
-        "srp_keys_disabled": b"\0\0" + acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp", 0)
-        + ok(KEYS_ARC4) + ok(),
+        "srp_in_attach": b"\0\x81" + acceptance(OP_ACCEPT_DATA, 0x8011, SRP, b"Srp256", 0)
+        + cont_auth(SRP, b"Srp") + ok(),
+        "authenticated_at_once": b"\x04\1"
+        + acceptance(OP_COND_ACCEPT, 0x800F, b"", b"Srp256", 1, KEYS_ARC4) + ok(),
+        "srp_keys_disabled": b"\0\0" + SRP256_KEYS + ok(),
         "srp_keys_required": b"\0\2" + acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp", 0)
         + ok(KEYS_ARC4) + ok(),
+        # The answers to op_crypt and the attach encrypted with Arc4, read in words (read
+        # all at once, they come along with the clear bytes before and fail the login).
+        "arc4_answer": b"\x04\2" + SRP256_KEYS + arc4(SRP_KEY, ok() + ok()),
+        "arc4_refusal": b"\x04\1" + SRP256_KEYS + arc4(SRP_KEY, status(MISS_WIRECRYPT)),
+        "clear_after_answer": b"\0\2" + SRP256_KEYS + arc4(SRP_KEY, ok()),
+        "chacha_without_iv": b"\x04\1" + acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp256", 0)
+        + ok(b"\x00\x09Symmetric\x01\x0BChaCha Arc4") + arc4(SRP_KEY, ok() + ok()),
+        "keys_with_ivs": b"\x04\x12" + acceptance(OP_COND_ACCEPT, 0x800F, SRP, b"Srp256", 0)
+        + cont_auth(SRP, b"Srp256", KEYS_FB4) + ok(),
         "plugin_switches": b"\x09\1" + acceptance(OP_COND_ACCEPT, 0x800F, b"", b"Srp", 0)
-        + words(OP_CONT_AUTH) + opaque(SRP) + opaque(b"Srp") + opaque(b"") + opaque(b"")
-        + words(OP_CONT_AUTH) + opaque(b"") + opaque(b"Legacy_Auth") + opaque(b"") + opaque(b"")
-        + status(LOGIN),
+        + cont_auth(SRP, b"Srp") + cont_auth(b"", b"Legacy_Auth") + status(LOGIN),
     },
     "fuzz_aux_reply": {
         "ipv4": bytes([2, 0, 0x8B, 0xA5, 127, 0, 0, 1]) + bytes(8),
