@@ -95,7 +95,7 @@ private:
             return false;
         }
         count_ = CWireStream::ResolveHost(settings_.host, static_cast<uint32_t>(settings_.port),
-                                          addresses_, CWireStream::kMaxAddresses);
+                                          addresses_, CWireStream::kMaxAddresses, nullptr);
         if (count_ == 0) {
             step.detail = Format(msg::kCheckNoAddress, settings_.host.CStr());
             step.advice = msg::kCheckNoAddressAdvice;

@@ -112,6 +112,17 @@ inline constexpr char kInvalidLength[] = "The server sent an invalid length of %
 inline constexpr char kStatusVectorTooLong[] =
     "The server sent a status vector of more than %d arguments.";
 
+// What the system said about a failure of the network, in brackets before the full
+// stop of a text that is the library's own (a loss's reason, the connection check).
+inline constexpr char kWithSystemReason[] = "%s (%s).";
+inline constexpr char kSystemRefused[] = "connection refused";
+inline constexpr char kSystemTimedOut[] = "timed out";
+inline constexpr char kSystemUnreachable[] = "network unreachable";
+inline constexpr char kSystemReset[] = "connection reset";
+inline constexpr char kSystemNameNotFound[] = "name not found";
+inline constexpr char kSystemLookupFailed[] = "name lookup failed, error %ld";
+inline constexpr char kSystemOther[] = "system error %ld";
+
 // The connection check, step by step: what each found, and after a failure what to
 // change. A format here may take several arguments, in the order written.
 inline constexpr char kCheckResolved[] = "%s: %s";
