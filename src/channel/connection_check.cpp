@@ -82,6 +82,13 @@ private:
         return passed;
     }
 
+    // What the system said about the stream's failed connect (its own text when the
+    // system said nothing).
+    static AnsiString ReasonOf(const CWireStream& stream) {
+        const AnsiString reason = SystemReasonText(stream.systemError);
+        return reason.IsEmpty() ? stream.errorText : reason;
+    }
+
     // The failure's own text from the main connection, with the advice.
     bool Failed(CheckStep& step, const CWireStream& stream, const char* advice) {
         step.detail = stream.errorText;
@@ -94,14 +101,16 @@ private:
             step.detail = msg::kSocketServiceFailed;
             return false;
         }
+        platform::SocketError error;
         count_ = CWireStream::ResolveHost(settings_.host, static_cast<uint32_t>(settings_.port),
-                                          addresses_, CWireStream::kMaxAddresses);
+                                          addresses_, CWireStream::kMaxAddresses, &error);
         if (count_ == 0) {
-            step.detail = Format(msg::kCheckNoAddress, settings_.host.CStr());
+            step.detail =
+                Format(msg::kCheckNoAddress, settings_.host.CStr(), SystemReasonText(error).CStr());
             step.advice = msg::kCheckNoAddressAdvice;
             return false;
         }
-        step.detail = Format(msg::kCheckResolved, settings_.host.CStr(), AllAddresses(0).CStr());
+        step.detail = Format(msg::kCheckResolved, settings_.host.CStr(), AllAddresses().CStr());
         return true;
     }
 
@@ -112,6 +121,7 @@ private:
         const uint32_t start = platform::TickCount();
         main.SetDeadline(start + limit,
                          FormatText(msg::kConnectTimedOut, static_cast<long>(limit / 1000)));
+        AnsiString failed;  // the addresses not reached, each with its reason
         for (int i = 0; i < count_; ++i) {
             const uint32_t elapsed = platform::TickCount() - start;
             const uint32_t share = elapsed >= limit ? 0 : (limit - elapsed) / (count_ - i);
@@ -120,12 +130,19 @@ private:
                 step.detail = i == 0
                                   ? Format(msg::kCheckConnected, TextOf(addresses_[i]).CStr(), port)
                                   : Format(msg::kCheckConnectedAfter, TextOf(addresses_[i]).CStr(),
-                                           port, AllAddresses(0, i).CStr());
+                                           port, failed.CStr());
                 return true;
             }
+            if (i > 0) {
+                failed.Append(", ");
+            }
+            // No time left for this address: its try timed out before it began.
+            const AnsiString reason = share > 0 ? ReasonOf(main) : AnsiString(msg::kSystemTimedOut);
+            failed.Append(
+                Format(msg::kCheckAddressFailed, TextOf(addresses_[i]).CStr(), reason.CStr()));
         }
-        step.detail = Format(msg::kCheckNotConnected, AllAddresses(0).CStr(),
-                             static_cast<long>(settings_.port));
+        step.detail =
+            Format(msg::kCheckNotConnected, static_cast<long>(settings_.port), failed.CStr());
         step.advice = msg::kCheckNotConnectedAdvice;
         return false;
     }
@@ -174,7 +191,8 @@ private:
         const AnsiString address = TextOf(auxAddress_);
         const long port = static_cast<long>(platform::AddressPort(auxAddress_));
         if (!database_->auxStream.Open(&auxAddress_, 1, settings_.login.connectTimeoutMs)) {
-            step.detail = Format(msg::kCheckNoEventConnection, address.CStr(), port);
+            step.detail = Format(msg::kCheckNoEventConnection, address.CStr(), port,
+                                 ReasonOf(database_->auxStream).CStr());
             step.advice = msg::kCheckNoEventConnectionAdvice;
             return false;
         }
@@ -243,11 +261,11 @@ private:
         }
     }
 
-    // The addresses from..to (to < 0: all) as text, separated by commas.
-    AnsiString AllAddresses(int from, int to = -1) const {
+    // The addresses as text, separated by commas.
+    AnsiString AllAddresses() const {
         AnsiString all;
-        for (int i = from; i < (to < 0 ? count_ : to); ++i) {
-            if (i > from) {
+        for (int i = 0; i < count_; ++i) {
+            if (i > 0) {
                 all.Append(", ");
             }
             all.Append(TextOf(addresses_[i]));

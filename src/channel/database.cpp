@@ -172,7 +172,7 @@ bool CDatabase::OpenAuxiliary(uint32_t timeoutMs) {
             mainStream.Flush();
         }
         // Say why events cannot be had: the auxiliary connection's own reason.
-        mainStream.Fail(auxStream.errorKind, auxStream.errorText);
+        mainStream.Fail(auxStream.errorKind, auxStream.errorText, auxStream.systemError);
         return false;
     }
     return true;
@@ -255,8 +255,7 @@ bool CDatabase::TakesRequests() {
 
 bool CDatabase::AfterFailure() {
     if (mainStream.IsBroken()) {
-        LoseConnection(
-            FormatText(msg::kConnectionLost, mainStream.errorText.UpToFirstZero().CStr()));
+        LoseConnection(FormatText(msg::kConnectionLost, mainStream.ErrorTextWithReason().CStr()));
     }
     return false;
 }

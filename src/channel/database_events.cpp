@@ -244,8 +244,8 @@ bool CDatabase::ReadReport() {
 }
 
 bool CDatabase::RepairEvents() {
-    AnsiString reason =
-        auxStream.errorText.IsEmpty() ? AnsiString(msg::kClosedByServer) : auxStream.errorText;
+    AnsiString reason = auxStream.errorText.IsEmpty() ? AnsiString(msg::kClosedByServer)
+                                                      : auxStream.ErrorTextWithReason();
     {
         platform::LockGuard guard(lock);
         if (link_ != Link::kUp) {
@@ -277,7 +277,7 @@ bool CDatabase::RepairEvents() {
             }
             ExchangeDeadline exchange(mainStream, platform::TickCount() + timeout, timeout);
             if (!ConnectRequest(&object, &address) || address.length == 0) {
-                reason = mainStream.errorText;
+                reason = mainStream.ErrorTextWithReason();
                 if (mainStream.IsBroken()) {
                     return AfterFailure();
                 }
@@ -295,7 +295,7 @@ bool CDatabase::RepairEvents() {
         }
         ExchangeDeadline exchange(mainStream, platform::TickCount() + timeout, timeout);
         if (!opened) {
-            reason = auxStream.errorText;
+            reason = auxStream.ErrorTextWithReason();
             if (protocolVersion >= 13) {
                 mainStream.WriteInt(op_abort_aux_connection);
                 mainStream.Flush();
@@ -312,7 +312,7 @@ bool CDatabase::RepairEvents() {
             link_ = Link::kUp;
             return true;
         }
-        reason = mainStream.errorText;
+        reason = mainStream.ErrorTextWithReason();
         if (mainStream.IsBroken()) {
             return AfterFailure();
         }
@@ -322,7 +322,7 @@ bool CDatabase::RepairEvents() {
     if (link_ != Link::kRepairing) {
         return false;
     }
-    const AnsiString lost = FormatText(msg::kEventsLost, reason.UpToFirstZero().CStr());
+    const AnsiString lost = FormatText(msg::kEventsLost, reason.CStr());
     if (options_.reconnectCeilingMs != 0) {
         LoseConnection(lost);  // made again whole
         return false;

@@ -8,6 +8,19 @@
 
 namespace {
 
+// snprintf into a text of the length the values need.
+template <class... Values>
+AnsiString FormatTexts(const char* format, Values... values) {
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    if (length <= 0) {
+        return AnsiString();
+    }
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(&text[0], text.size(), format, values...);
+    text.resize(static_cast<size_t>(length));
+    return AnsiString(std::move(text));
+}
+
 struct MessageEntry {
     int32_t code;
     const char* text;
@@ -102,14 +115,11 @@ AnsiString FormatDecimal(const char* format, double value) {
 }
 
 AnsiString FormatText(const char* format, const char* value) {
-    const int length = std::snprintf(nullptr, 0, format, value);
-    if (length <= 0) {
-        return AnsiString();
-    }
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    std::snprintf(&text[0], text.size(), format, value);
-    text.resize(static_cast<size_t>(length));
-    return AnsiString(std::move(text));
+    return FormatTexts(format, value);
+}
+
+AnsiString FormatText(const char* format, const char* first, const char* second) {
+    return FormatTexts(format, first, second);
 }
 
 void ErrorTextFromStatus(CStatus& status) {

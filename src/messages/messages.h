@@ -34,8 +34,9 @@ AnsiString MessageForCode(int32_t code);
 // that text, so a failed status stays failed.
 void ErrorTextFromStatus(CStatus& status);
 
-// A text made of a format of texts.h and one number.
+// A text made of a format of texts.h and one number (or the values its format takes).
 AnsiString FormatText(const char* format, long value);
 AnsiString FormatText(const char* format, unsigned long value, long limit);
 AnsiString FormatText(const char* format, const char* value);
+AnsiString FormatText(const char* format, const char* first, const char* second);
 AnsiString FormatDecimal(const char* format, double value);

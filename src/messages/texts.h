@@ -112,15 +112,28 @@ inline constexpr char kInvalidLength[] = "The server sent an invalid length of %
 inline constexpr char kStatusVectorTooLong[] =
     "The server sent a status vector of more than %d arguments.";
 
+// What the system said about a failure of the network, in brackets before the full
+// stop of a text that is the library's own (a loss's reason, the connection check).
+inline constexpr char kWithSystemReason[] = "%s (%s).";
+inline constexpr char kSystemRefused[] = "connection refused";
+inline constexpr char kSystemTimedOut[] = "timed out";
+inline constexpr char kSystemUnreachable[] = "network unreachable";
+inline constexpr char kSystemReset[] = "connection reset";
+inline constexpr char kSystemNameNotFound[] = "name not found";
+inline constexpr char kSystemLookupFailed[] = "name lookup failed, error %ld";
+inline constexpr char kSystemOther[] = "system error %ld";
+
 // The connection check, step by step: what each found, and after a failure what to
 // change. A format here may take several arguments, in the order written.
 inline constexpr char kCheckResolved[] = "%s: %s";
-inline constexpr char kCheckNoAddress[] = "\"%s\" does not resolve to any address.";
+inline constexpr char kCheckNoAddress[] = "\"%s\" does not resolve to any address (%s).";
 inline constexpr char kCheckNoAddressAdvice[] =
     "Check the server's name, or give its IP address instead.";
 inline constexpr char kCheckConnected[] = "%s port %ld";
-inline constexpr char kCheckConnectedAfter[] = "%s port %ld (not reached first: %s)";
-inline constexpr char kCheckNotConnected[] = "Nothing answers at %s port %ld.";
+inline constexpr char kCheckConnectedAfter[] = "%s port %ld; not reached first: %s";
+inline constexpr char kCheckNotConnected[] = "Cannot connect to port %ld at %s.";
+// An address that was not reached, and what the system said.
+inline constexpr char kCheckAddressFailed[] = "%s (%s)";
 inline constexpr char kCheckNotConnectedAdvice[] =
     "Check that the server runs and listens on this port (RemoteServicePort in "
     "firebird.conf, 3050 unless set), and that no firewall between here and the server "
@@ -142,7 +155,7 @@ inline constexpr char kCheckEventPort[] =
 inline constexpr char kCheckEventPortAdvice[] =
     "The server did not open a port for the event connection; its log may say why.";
 inline constexpr char kCheckNoEventConnection[] =
-    "Cannot connect to %s port %ld, where the server listens for the event connection.";
+    "Cannot connect to %s port %ld (%s), where the server listens for the event connection.";
 inline constexpr char kCheckNoEventConnectionAdvice[] =
     "The server's event port is unreachable from here, although its main port is not. "
     "The server picks a random event port unless firebird.conf sets RemoteAuxPort: set "

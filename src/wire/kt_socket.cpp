@@ -20,13 +20,13 @@ platform::SocketHandle CKtSocket::Handle() const {
     return handle_;
 }
 
-bool CKtSocket::Create(const platform::SocketAddress& address) {
+bool CKtSocket::Create(const platform::SocketAddress& address, platform::SocketError* error) {
     CloseAbrupt();
     address_ = address;
     if (!serviceStarted_) {
         return false;
     }
-    platform::SocketHandle handle = platform::CreateTcpSocket(address);
+    platform::SocketHandle handle = platform::CreateTcpSocket(address, error);
     if (handle == platform::kInvalidSocket) {
         return false;
     }
@@ -52,23 +52,30 @@ void CKtSocket::Unseal() {
     sealed_ = false;
 }
 
-bool CKtSocket::Connect(uint32_t timeoutMs) {
+bool CKtSocket::Connect(uint32_t timeoutMs, platform::SocketError* error) {
     platform::SocketHandle handle = Acquire();
     if (handle == platform::kInvalidSocket) {
         return false;
     }
     const uint32_t start = platform::TickCount();
-    int state = platform::StartConnect(handle, address_);
+    int state = platform::StartConnect(handle, address_, error);
     // In slices, so that a close from another thread ends the wait soon on every
     // system (not every system wakes a waiting connect when its socket is shut down).
     while (state == 0) {
         const uint32_t elapsed = platform::TickCount() - start;
-        if (Handle() != handle || (timeoutMs != platform::kInfinite && elapsed >= timeoutMs)) {
+        if (Handle() != handle) {
             platform::SetBlocking(handle);
             break;
         }
+        if (timeoutMs != platform::kInfinite && elapsed >= timeoutMs) {
+            platform::SetBlocking(handle);
+            if (error != nullptr) {
+                *error = platform::SocketError{platform::SocketFault::kTimedOut, 0};
+            }
+            break;
+        }
         const uint32_t left = timeoutMs == platform::kInfinite ? kWaitSliceMs : timeoutMs - elapsed;
-        state = platform::WaitConnected(handle, left < kWaitSliceMs ? left : kWaitSliceMs);
+        state = platform::WaitConnected(handle, left < kWaitSliceMs ? left : kWaitSliceMs, error);
     }
     Release(handle);
     return state == 1;
@@ -100,22 +107,22 @@ int CKtSocket::WaitReadable(uint32_t timeoutMs) {
     return ready;
 }
 
-int CKtSocket::Send(const void* data, int length) {
+int CKtSocket::Send(const void* data, int length, platform::SocketError* error) {
     platform::SocketHandle handle = Acquire();
     if (handle == platform::kInvalidSocket) {
         return -1;
     }
-    int sent = platform::SendBytes(handle, data, length);
+    int sent = platform::SendBytes(handle, data, length, error);
     Release(handle);
     return sent;
 }
 
-int CKtSocket::Receive(void* target, int length) {
+int CKtSocket::Receive(void* target, int length, platform::SocketError* error) {
     platform::SocketHandle handle = Acquire();
     if (handle == platform::kInvalidSocket) {
         return -1;
     }
-    int received = platform::ReceiveBytes(handle, target, length);
+    int received = platform::ReceiveBytes(handle, target, length, error);
     Release(handle);
     return received;
 }
@@ -205,7 +212,7 @@ void CKtSocket::Drain(uint32_t limitMs) {
         if (platform::WaitReadable(handle, limitMs - elapsed) != 1) {
             break;
         }
-        if (platform::ReceiveBytes(handle, scratch, sizeof scratch) < 1) {
+        if (platform::ReceiveBytes(handle, scratch, sizeof scratch, nullptr) < 1) {
             break;
         }
     }

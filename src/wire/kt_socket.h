@@ -34,13 +34,14 @@ public:
     const platform::SocketAddress& Address() const { return address_; }
 
     // Creates a new socket for the family of address and keeps the address, closing
-    // an open socket abruptly first. False when the socket cannot be created or the
-    // socket is sealed.
-    bool Create(const platform::SocketAddress& address);
+    // an open socket abruptly first. False when the socket cannot be created (*error
+    // says why) or the socket is sealed.
+    bool Create(const platform::SocketAddress& address, platform::SocketError* error);
     // Connects the socket to its address within timeoutMs (kInfinite: as long as the
-    // system tries); false when there is no socket or the connect fails. A close from
-    // another thread ends the wait within kWaitSliceMs.
-    bool Connect(uint32_t timeoutMs = platform::kInfinite);
+    // system tries); false when there is no socket or the connect fails, with the
+    // system's reason in *error (kTimedOut when timeoutMs passed). A close from another
+    // thread ends the wait within kWaitSliceMs.
+    bool Connect(uint32_t timeoutMs, platform::SocketError* error);
     // Waits up to timeoutMs for something to read: 1 readable, 0 time-out, -1 error,
     // no socket, or the socket closed by another thread meanwhile (noticed within
     // kWaitSliceMs).
@@ -54,8 +55,8 @@ public:
 
     // One send or receive on the socket (see platform::SendBytes/ReceiveBytes);
     // -1 when the socket is closed. Safe against a concurrent CloseAbrupt.
-    int Send(const void* data, int length);
-    int Receive(void* target, int length);
+    int Send(const void* data, int length, platform::SocketError* error);
+    int Receive(void* target, int length, platform::SocketError* error);
 
     // Abrupt close: shut down both directions, back to blocking mode, close, handle
     // -1. A thread still inside Receive wakes and closes the descriptor on its way

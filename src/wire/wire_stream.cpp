@@ -18,6 +18,28 @@ AnsiString LengthRefused(uint32_t length, int32_t limit) {
                       static_cast<long>(limit));
 }
 
+// The kind of a failed system call on the connection.
+ErrorKind KindOf(const platform::SocketError& error) {
+    using platform::SocketFault;
+    switch (error.fault) {
+        case SocketFault::kRefused:
+            return ErrorKind::kRefused;
+        case SocketFault::kTimedOut:
+            return ErrorKind::kTimedOut;
+        case SocketFault::kUnreachable:
+            return ErrorKind::kUnreachable;
+        case SocketFault::kReset:
+            return ErrorKind::kReset;
+        case SocketFault::kNameNotFound:
+            return ErrorKind::kNameNotFound;
+        case SocketFault::kNone:
+        case SocketFault::kLookupFailed:
+        case SocketFault::kOther:
+            break;
+    }
+    return ErrorKind::kIo;
+}
+
 }  // namespace
 
 CWireStream::CWireStream()
@@ -29,27 +51,60 @@ CWireStream::CWireStream()
 CWireStream::CWireStream(IWireTransport* transport)
     : pendingOperation(-1), socketTransport_(socket), transport_(transport), broken_(false) {}
 
+AnsiString SystemReasonText(const platform::SocketError& error) {
+    using platform::SocketFault;
+    switch (error.fault) {
+        case SocketFault::kNone:
+            return AnsiString();
+        case SocketFault::kRefused:
+            return AnsiString(msg::kSystemRefused);
+        case SocketFault::kTimedOut:
+            return AnsiString(msg::kSystemTimedOut);
+        case SocketFault::kUnreachable:
+            return AnsiString(msg::kSystemUnreachable);
+        case SocketFault::kReset:
+            return AnsiString(msg::kSystemReset);
+        case SocketFault::kNameNotFound:
+            return AnsiString(msg::kSystemNameNotFound);
+        case SocketFault::kLookupFailed:
+            return FormatText(msg::kSystemLookupFailed, static_cast<long>(error.code));
+        case SocketFault::kOther:
+            break;
+    }
+    return FormatText(msg::kSystemOther, static_cast<long>(error.code));
+}
+
 int CWireStream::ResolveHost(const AnsiString& host, uint32_t port,
-                             platform::SocketAddress* addresses, int max) {
+                             platform::SocketAddress* addresses, int max,
+                             platform::SocketError* error) {
     // "[2001:db8::7]" as in a URL: the brackets are not part of the address.
     AnsiString name = host;
     if (name.Length() >= 2 && name[0] == '[' && name[name.Length() - 1] == ']') {
         name = AnsiString(host.Data() + 1, host.Length() - 2);
     }
     if (name.IsEmpty()) {
+        if (error != nullptr) {
+            *error = platform::SocketError{platform::SocketFault::kNameNotFound, 0};
+        }
         return 0;
     }
     return platform::ResolveAddresses(name.CStr(), static_cast<uint16_t>(port & 0xFFFFu), addresses,
-                                      max);
+                                      max, error);
 }
 
 bool CWireStream::Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs) {
     platform::SocketAddress addresses[kMaxAddresses];
-    const int count = ResolveHost(host, port, addresses, kMaxAddresses);
-    return Open(addresses, count, timeoutMs);
+    platform::SocketError error;
+    const int count = ResolveHost(host, port, addresses, kMaxAddresses, &error);
+    return OpenAddresses(addresses, count, timeoutMs, error);
 }
 
 bool CWireStream::Open(const platform::SocketAddress* addresses, int count, uint32_t timeoutMs) {
+    return OpenAddresses(addresses, count, timeoutMs, platform::SocketError{});
+}
+
+bool CWireStream::OpenAddresses(const platform::SocketAddress* addresses, int count,
+                                uint32_t timeoutMs, const platform::SocketError& unresolved) {
     output_.clear();
     inputStart_ = 0;
     inputEnd_ = 0;
@@ -62,13 +117,14 @@ bool CWireStream::Open(const platform::SocketAddress* addresses, int count, uint
     }
     if (count <= 0) {
         socket.CloseAbrupt();
-        Fail(ErrorKind::kIo, msg::kCannotResolve);
+        Fail(KindOf(unresolved), msg::kCannotResolve, unresolved);
         return false;
     }
     const uint32_t start = platform::TickCount();
+    platform::SocketError error;
     for (int i = 0; i < count; ++i) {
-        if (!socket.Create(addresses[i])) {
-            Fail(ErrorKind::kSystem, msg::kSocketFailed);
+        if (!socket.Create(addresses[i], &error)) {
+            Fail(ErrorKind::kSystem, msg::kSocketFailed, error);
             return false;
         }
         uint32_t limit = platform::kInfinite;
@@ -76,15 +132,17 @@ bool CWireStream::Open(const platform::SocketAddress* addresses, int count, uint
             // Unsigned difference: the counter's wrap does no harm.
             const uint32_t elapsed = platform::TickCount() - start;
             if (elapsed >= timeoutMs) {
+                error = platform::SocketError{platform::SocketFault::kTimedOut, 0};
                 break;
             }
             limit = (timeoutMs - elapsed) / static_cast<uint32_t>(count - i);
         }
-        if (socket.Connect(limit)) {
+        error = platform::SocketError{};
+        if (socket.Connect(limit, &error)) {
             return true;
         }
     }
-    Fail(ErrorKind::kIo, msg::kCannotConnect);
+    Fail(KindOf(error), msg::kCannotConnect, error);
     return false;
 }
 
@@ -142,7 +200,8 @@ bool CWireStream::Flush() {
         int sent = transport_->Send(output_.data() + done, chunk);
         if (sent <= 0) {
             output_.clear();
-            Break(ErrorKind::kIo, msg::kSendFailed);
+            const platform::SocketError error = transport_->LastError();
+            Break(KindOf(error), msg::kSendFailed, error);
             return false;
         }
         done += static_cast<size_t>(sent);
@@ -151,16 +210,29 @@ bool CWireStream::Flush() {
     return true;
 }
 
-void CWireStream::Fail(ErrorKind kind, const AnsiString& text) {
+void CWireStream::Fail(ErrorKind kind, const AnsiString& text, platform::SocketError system) {
     errorKind = kind;
     errorText = text;
+    systemError = system;
 }
 
-void CWireStream::Break(ErrorKind kind, const AnsiString& text) {
+void CWireStream::Break(ErrorKind kind, const AnsiString& text, platform::SocketError system) {
     if (!broken_) {
         broken_ = true;
-        Fail(kind, text);
+        Fail(kind, text, system);
     }
+}
+
+AnsiString CWireStream::ErrorTextWithReason() const {
+    const AnsiString reason = SystemReasonText(systemError);
+    AnsiString text = errorText.UpToFirstZero();
+    if (reason.IsEmpty()) {
+        return text;
+    }
+    if (!text.IsEmpty() && text[text.Length() - 1] == '.') {
+        text = AnsiString(text.Data(), text.Length() - 1);
+    }
+    return FormatText(msg::kWithSystemReason, text.CStr(), reason.CStr());
 }
 
 bool CWireStream::ReceiveAll(void* target, int32_t n) {
@@ -184,7 +256,8 @@ bool CWireStream::ReceiveAll(void* target, int32_t n) {
                 if (received == 0) {
                     Break(ErrorKind::kClosed, msg::kClosedByServer);
                 } else {
-                    Break(ErrorKind::kIo, msg::kReceiveFailed);
+                    const platform::SocketError error = transport_->LastError();
+                    Break(KindOf(error), msg::kReceiveFailed, error);
                 }
                 return false;
             }

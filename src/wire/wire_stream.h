@@ -42,6 +42,9 @@ public:
         (void)timeoutMs;
         return 1;
     }
+    // Why the last Send or Receive that failed did, as the system said; nothing when
+    // the transport does not know.
+    virtual platform::SocketError LastError() const { return {}; }
 
 protected:
     ~IWireTransport() = default;
@@ -68,16 +71,19 @@ public:
     // An operation code read and not yet consumed; -1 when there is none.
     int32_t pendingOperation;
     CKtSocket socket;
-    // The last error of this connection, in the words reported to the user, and its
-    // kind. Both are set by Fail (or Break) only.
+    // The last error of this connection, in the words reported to the user, its kind,
+    // and what the system said about it when a system call failed. All three are set
+    // by Fail (or Break) only.
     AnsiString errorText;
     ErrorKind errorKind = ErrorKind::kNone;
+    platform::SocketError systemError;
 
     // Connects to host on the low 16 bits of port, giving up after timeoutMs: a name,
     // an IPv4 address or an IPv6 address (in brackets or not). A name's addresses are
     // tried in the resolver's order until one connects; each try gets an equal share
-    // of the time left, the last one all of it. False with errorText set; the socket
-    // then stays open until Close.
+    // of the time left, the last one all of it. False with errorText set (and
+    // systemError: the resolver's reason, or the last address's); the socket then
+    // stays open until Close.
     bool Open(const AnsiString& host, uint32_t port, uint32_t timeoutMs = platform::kInfinite);
     // The same for addresses already resolved (count of them).
     bool Open(const platform::SocketAddress* addresses, int count,
@@ -85,9 +91,11 @@ public:
     // At most this many addresses of one name are tried.
     static constexpr int kMaxAddresses = 16;
     // The addresses of host as Open takes them (brackets around an IPv6 address
-    // dropped), at most max; their count, 0 when host does not resolve.
+    // dropped), at most max; their count, 0 when host does not resolve (*error says
+    // why, unless null).
     static int ResolveHost(const AnsiString& host, uint32_t port,
-                           platform::SocketAddress* addresses, int max);
+                           platform::SocketAddress* addresses, int max,
+                           platform::SocketError* error);
     // Abrupt close (see CKtSocket::CloseAbrupt); safe while another thread reads.
     // Always true.
     bool Close();
@@ -133,12 +141,18 @@ public:
 
     // True once the connection closed, failed or sent something out of bounds.
     bool IsBroken() const { return broken_; }
-    // Records a failure of this connection: its kind and the text the user sees.
-    void Fail(ErrorKind kind, const AnsiString& text);
+    // Records a failure of this connection: its kind, the text the user sees, and
+    // what the system said (nothing for a failure that is not the system's).
+    void Fail(ErrorKind kind, const AnsiString& text, platform::SocketError system = {});
     // Fails and breaks the stream, for a fault after which nothing more of it can be
     // read in step (a protocol violation that a reader above the XDR items finds).
     // Does nothing on a stream already broken.
-    void Break(ErrorKind kind, const AnsiString& text);
+    void Break(ErrorKind kind, const AnsiString& text, platform::SocketError system = {});
+    // errorText with what the system said in brackets before its full stop: "Unable to
+    // connect (connection refused)."; errorText alone when the system said nothing.
+    // For the texts that are this library's own (a loss's reason, the connection
+    // check); the host functions raise errorText as it is.
+    AnsiString ErrorTextWithReason() const;
 
     // From now on every byte sent goes through `sending` and every byte received
     // through `receiving` (wire encryption). A cipher that can go no further breaks
@@ -158,14 +172,28 @@ private:
     class SocketTransport : public IWireTransport {
     public:
         explicit SocketTransport(CKtSocket& socket) : socket_(socket) {}
-        int Send(const void* data, int length) override { return socket_.Send(data, length); }
-        int Receive(void* target, int length) override { return socket_.Receive(target, length); }
+        // Each call forgets the error of the one before: a socket closed meanwhile
+        // fails without one.
+        int Send(const void* data, int length) override {
+            lastError_ = platform::SocketError{};
+            return socket_.Send(data, length, &lastError_);
+        }
+        int Receive(void* target, int length) override {
+            lastError_ = platform::SocketError{};
+            return socket_.Receive(target, length, &lastError_);
+        }
         int WaitReadable(uint32_t timeoutMs) override { return socket_.WaitReadable(timeoutMs); }
+        platform::SocketError LastError() const override { return lastError_; }
 
     private:
         CKtSocket& socket_;
+        platform::SocketError lastError_;
     };
 
+    // Open for addresses already resolved; none (count 0) fails with the resolver's
+    // reason, unresolved.
+    bool OpenAddresses(const platform::SocketAddress* addresses, int count, uint32_t timeoutMs,
+                       const platform::SocketError& unresolved);
     // Reads exactly n bytes; false (and the stream broken) otherwise.
     bool ReceiveAll(void* target, int32_t n);
     bool SkipPadding(int32_t n);
@@ -187,3 +215,7 @@ private:
     std::unique_ptr<IWireCipher> sending_;
     std::unique_ptr<IWireCipher> receiving_;
 };
+
+// What the system said about a failure, in the user's words ("connection refused");
+// empty when it said nothing.
+AnsiString SystemReasonText(const platform::SocketError& error);

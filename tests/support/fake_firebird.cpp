@@ -41,24 +41,6 @@ FakeFirebird::FakeFirebird() {
         std::abort();
     }
     infoReply_ = VersionInfoReply("LI-V6.3.11.33637 Firebird 3.0");
-    // A port that takes no connect: its backlog of one is full, so further SYNs are
-    // dropped, as a firewall that drops them does.
-    silentListener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in v4{};
-    v4.sin_family = AF_INET;
-    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof v4;
-    if (::bind(silentListener_, reinterpret_cast<sockaddr*>(&v4), size) != 0 ||
-        ::listen(silentListener_, 0) != 0 ||
-        ::getsockname(silentListener_, reinterpret_cast<sockaddr*>(&v4), &size) != 0) {
-        std::abort();
-    }
-    silentPort_ = ntohs(v4.sin_port);
-    for (int i = 0; i < 3; ++i) {
-        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        ::connect(filler, reinterpret_cast<sockaddr*>(&v4), sizeof v4);
-        silentFillers_.push_back(filler);
-    }
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -66,10 +48,6 @@ FakeFirebird::~FakeFirebird() {
     stopping_ = true;
     thread_.join();
     ::close(listener_);
-    ::close(silentListener_);
-    for (int fd : silentFillers_) {
-        ::close(fd);
-    }
     for (int fd : aux_) {
         ::close(fd);
     }
@@ -328,7 +306,7 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxListener) {
     uint16_t port = 0;
     if (r.status.empty() && r.data.empty()) {
         *auxListener = r.listen && !r.silent ? ListenOnLoopback(&port) : -1;
-        port = r.silent ? silentPort_ : r.listen ? port : UnusedLoopbackPort();
+        port = r.silent ? silent_.Port() : r.listen ? port : UnusedLoopbackPort();
     }
     const Bytes address = Join({{2, 0, static_cast<uint8_t>(port >> 8), static_cast<uint8_t>(port),
                                  127, 0, 0, r.lastOctet},
@@ -356,6 +334,33 @@ int ListenOnLoopback(uint16_t* port, bool ipv6) {
     }
     *port = ntohs(ipv6 ? v6.sin6_port : v4.sin_port);
     return fd;
+}
+
+SilentPort::SilentPort() {
+    // Its backlog of one is full, so further SYNs are dropped.
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof v4;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&v4), size) != 0 ||
+        ::listen(listener_, 0) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&v4), &size) != 0) {
+        std::abort();
+    }
+    port_ = ntohs(v4.sin_port);
+    for (int i = 0; i < 3; ++i) {
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ::connect(filler, reinterpret_cast<sockaddr*>(&v4), sizeof v4);
+        fillers_.push_back(filler);
+    }
+}
+
+SilentPort::~SilentPort() {
+    ::close(listener_);
+    for (int fd : fillers_) {
+        ::close(fd);
+    }
 }
 
 uint16_t UnusedLoopbackPort() {

@@ -52,6 +52,22 @@ enum class Fault {
     kStall,     // half the reply, then no answer at all until the client closes
 };
 
+// A port on 127.0.0.1 that takes no connect, as one behind a firewall that drops
+// what is sent to it.
+class SilentPort {
+public:
+    SilentPort();
+    ~SilentPort();
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    uint16_t Port() const { return port_; }
+
+private:
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::vector<int> fillers_;
+};
+
 class FakeFirebird {
     template <class F>
     auto Locked(F f) {
@@ -124,9 +140,7 @@ private:
 
     int listener_ = -1;
     uint16_t port_ = 0;
-    int silentListener_ = -1;
-    uint16_t silentPort_ = 0;
-    std::vector<int> silentFillers_;
+    SilentPort silent_;
     std::atomic<bool> stopping_{false};
     std::thread thread_;
     Bytes input_;  // the fake's thread only

@@ -36,7 +36,7 @@ TEST(Check, EveryStepItsOutcomeAndTheAdviceForTheEventPort) {
     const char* kAllPass =
         "resolve ok\nconnect ok\nlogin ok\nattach ok\nevent-port ok\nevent-connect ok\n"
         "queue-event ok\n";
-    enum Server { kAnswers, kFires, kNoEventPort, kRefusesName };
+    enum Server { kAnswers, kFires, kNoEventPort, kNothingListens, kRefusesName };
     const struct {
         const char* name;
         Server server;
@@ -62,10 +62,17 @@ TEST(Check, EveryStepItsOutcomeAndTheAdviceForTheEventPort) {
          "resolve ok\nconnect ok\nlogin ok\nattach ok\nevent-port ok\nevent-connect FAILED\n"
          "queue-event skipped\nresult: failed\n",
          {"  Cannot connect to 127.0.0.1 port ",
-          ", where the server listens for the event connection.\n"
+          " (connection refused), where the server listens for the event connection.\n"
           "               advice: The server's event port is unreachable from here, although "
           "its main port is not. The server picks a random event port unless firebird.conf "
           "sets RemoteAuxPort"}},
+        {"nothing listens at the server's port",
+         kNothingListens,
+         1,
+         "resolve ok\nconnect FAILED\nlogin skipped\nattach skipped\nevent-port skipped\n"
+         "event-connect skipped\nqueue-event skipped\nresult: failed\n",
+         {"  Cannot connect to port ", " at 127.0.0.1 (connection refused).\n",
+          "advice: Check that the server runs"}},
         {"a refused connection string",
          kRefusesName,
          1,
@@ -84,10 +91,12 @@ TEST(Check, EveryStepItsOutcomeAndTheAdviceForTheEventPort) {
                 }
             }
         });
+        const bool nobody = c.server == kNothingListens;
         const std::string connection =
             (c.server == kRefusesName ? "" : "database=varnel;") +
-            std::string("server=localhost;user=SYSDBA;password=masterkey;port=") +
-            std::to_string(fake.Port());
+            std::string(nobody ? "server=127.0.0.1" : "server=localhost") +
+            ";user=SYSDBA;password=masterkey;port=" +
+            std::to_string(nobody ? UnusedLoopbackPort() : fake.Port());
         std::ostringstream out;
         const int status = varnelhost::RunCheck(connection, c.server == kFires ? "PING" : "",
                                                 c.server == kFires ? 5 : 0, out);

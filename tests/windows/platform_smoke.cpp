@@ -1,7 +1,8 @@
 // The Windows platform layer where the end-to-end programs do not reach it: the wait on
 // many events, the threads' exit codes, the lock, the clock, the names, the text
-// functions and long random draws. The events, the window with its subclass and posted
-// messages, and the sockets run under library_e2e.cpp.
+// functions, long random draws and the reasons of failed socket calls. The events, the
+// window with its subclass and posted messages, and the sockets run under
+// library_e2e.cpp.
 
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "platform/lock.h"
 #include "platform/names.h"
 #include "platform/random.h"
+#include "platform/socket.h"
 #include "platform/text.h"
 #include "platform/thread.h"
 
@@ -161,6 +163,29 @@ void TestRandom() {
           std::memcmp(first + sizeof first - 32, zeros, 32) != 0);
 }
 
+// A name without an address and a port where nothing listens say so, from Winsock's
+// codes (10061: WSAECONNREFUSED).
+void TestSocketErrors() {
+    CHECK(StartSocketService());
+    SocketAddress address;
+    SocketError error;
+    CHECK(ResolveAddresses("a..b", 3050, &address, 1, &error) == 0 &&
+          error.fault == SocketFault::kNameNotFound);
+    // Port 1 (tcpmux) is served nowhere these days.
+    CHECK(ResolveAddresses("127.0.0.1", 1, &address, 1, nullptr) == 1);
+    error = SocketError{};
+    const SocketHandle socket = CreateTcpSocket(address, &error);
+    CHECK(socket != kInvalidSocket);
+    // Windows itself tries a refused connect again for a while; Wine does not.
+    int state = StartConnect(socket, address, &error);
+    for (int i = 0; state == 0 && i < 100; ++i) {
+        state = WaitConnected(socket, 100, &error);
+    }
+    CHECK(state == -1 && error.fault == SocketFault::kRefused && error.code == 10061);
+    CloseSocket(socket);
+    StopSocketService();
+}
+
 }  // namespace
 
 int main() {
@@ -172,6 +197,7 @@ int main() {
     TestName(&GetUserNameText);
     TestText();
     TestRandom();
+    TestSocketErrors();
     std::printf("platform smoke test: %u ms\n", TickCount() - start);
     return wincheck::Summary();
 }

@@ -129,8 +129,8 @@ TEST_F(Socket, OpensEitherFamilyAndTriesTheNextAddress) {
     }
     // Nothing listens on ::1 at port4: the second address connects, within the time.
     platform::SocketAddress both[2];
-    ASSERT_EQ(platform::ResolveAddresses("::1", port4, &both[0], 1), 1);
-    ASSERT_EQ(platform::ResolveAddresses("127.0.0.1", port4, &both[1], 1), 1);
+    ASSERT_EQ(platform::ResolveAddresses("::1", port4, &both[0], 1, nullptr), 1);
+    ASSERT_EQ(platform::ResolveAddresses("127.0.0.1", port4, &both[1], 1, nullptr), 1);
     for (uint32_t limit : {platform::kInfinite, 2000u}) {
         CWireStream stream;
         platform::ResetSystemCalls();
@@ -146,6 +146,8 @@ TEST_F(Socket, OpensEitherFamilyAndTriesTheNextAddress) {
     ::close(listener6);
 }
 
+// The text the host raises stays the same whatever the system said; the kind and the
+// reason in the library's own texts tell the cases apart.
 TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
     // The default action of SIGPIPE ends the process: a send to the reset peer that
     // raised it would end this test.
@@ -154,44 +156,60 @@ TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
     ASSERT_EQ(current.sa_handler, SIG_DFL);
     using S = SystemCall;
     using K = ErrorKind;
+    const char* kConnect = "Unable to connect.";
     const char* kSendFailed = "Unable to send data to the server.";
-    enum Peers { kBadName, kNobody, kHolds, kCloses, kResets };
+    const char* kReceiveFailed = "Unable to receive data from the server.";
+    enum Peers { kBadName, kNobody, kDrops, kHolds, kCloses, kResetsSend, kResetsReceive };
     const struct {
         const char* name;
         SystemCall fails;  // kCount: none
         Peers peer;
         const char* text;
         ErrorKind kind;
+        const char* withReason;  // ErrorTextWithReason
     } cases[] = {
-        {"no socket", S::kSocket, kHolds, "Socket() function is failed.", K::kSystem},
+        {"no socket", S::kSocket, kHolds, "Socket() function is failed.", K::kSystem,
+         "Socket() function is failed (system error 24)."},
         // An empty label: the resolver refuses the name without asking a name server.
-        {"name that cannot resolve", S::kCount, kBadName, "Unable to solve the address.", K::kIo},
-        {"nothing listens", S::kCount, kNobody, "Unable to connect.", K::kIo},
-        {"send fails", S::kSend, kHolds, kSendFailed, K::kIo},
-        {"receive fails", S::kReceive, kHolds, "Unable to receive data from the server.", K::kIo},
-        {"peer closes", S::kCount, kCloses, "Connection closed by the server.", K::kClosed},
-        {"peer resets: a send fails", S::kCount, kResets, kSendFailed, K::kIo},
+        {"name that cannot resolve", S::kCount, kBadName, "Unable to solve the address.",
+         K::kNameNotFound, "Unable to solve the address (name not found)."},
+        {"nothing listens", S::kCount, kNobody, kConnect, K::kRefused,
+         "Unable to connect (connection refused)."},
+        {"the port drops the connect", S::kCount, kDrops, kConnect, K::kTimedOut,
+         "Unable to connect (timed out)."},
+        {"send fails", S::kSend, kHolds, kSendFailed, K::kReset,
+         "Unable to send data to the server (connection reset)."},
+        {"receive fails", S::kReceive, kHolds, kReceiveFailed, K::kReset,
+         "Unable to receive data from the server (connection reset)."},
+        {"peer closes", S::kCount, kCloses, "Connection closed by the server.", K::kClosed,
+         "Connection closed by the server."},
+        {"peer resets: a send fails", S::kCount, kResetsSend, kSendFailed, K::kReset,
+         "Unable to send data to the server (connection reset)."},
+        {"peer resets: a receive fails", S::kCount, kResetsReceive, kReceiveFailed, K::kReset,
+         "Unable to receive data from the server (connection reset)."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Peer peer;
-        const bool opens = c.peer > kNobody && c.fails != S::kSocket;
+        SilentPort silent;
+        const bool opens = c.peer > kDrops && c.fails != S::kSocket;
         if (c.fails != S::kCount) {
             platform::FailSystemCall(c.fails, 1);
         }
         CWireStream stream;
-        ASSERT_EQ(stream.Open(c.peer == kBadName ? "a..b" : "localhost",
-                              c.peer == kNobody ? UnusedLoopbackPort() : peer.port),
-                  opens);
+        const uint16_t port = c.peer == kNobody  ? UnusedLoopbackPort()
+                              : c.peer == kDrops ? silent.Port()
+                                                 : peer.port;
+        ASSERT_EQ(stream.Open(c.peer == kBadName ? "a..b" : "127.0.0.1", port, 300), opens);
         if (opens) {
             LimitReceives(stream, 2);
             peer.Accept();
             if (c.peer == kHolds) {
                 stream.WriteInt(op_detach);
             } else {
-                peer.Close(c.peer == kResets);
+                peer.Close(c.peer != kCloses);
             }
-            for (int i = 0; c.peer == kResets && i < 100 && !stream.IsBroken(); ++i) {
+            for (int i = 0; c.peer == kResetsSend && i < 100 && !stream.IsBroken(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));  // until the RST came
                 stream.WriteInt(op_detach);
                 stream.Flush();
@@ -200,6 +218,7 @@ TEST_F(Socket, FailuresSayWhyAsTheUserSeesThem) {
         }
         EXPECT_EQ(stream.errorText, AnsiString(c.text));
         EXPECT_EQ(stream.errorKind, c.kind);
+        EXPECT_EQ(stream.ErrorTextWithReason(), AnsiString(c.withReason));
         EXPECT_EQ(stream.IsBroken(), opens);
         // A socket, once made, stays until Close.
         EXPECT_EQ(stream.IsOpen(), c.fails != S::kSocket && c.peer != kBadName);

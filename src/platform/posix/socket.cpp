@@ -1,5 +1,6 @@
 #include "platform/socket.h"
 
+#include "platform/posix/system_sockets.h"
 #include "platform/system_calls.h"
 
 #include <arpa/inet.h>
@@ -18,6 +19,38 @@
 #include <cstring>
 
 namespace platform {
+namespace {
+
+SocketError ErrorOf(int code) {
+    switch (code) {
+        case ECONNREFUSED:
+            return SocketError{SocketFault::kRefused, code};
+        case ETIMEDOUT:
+            return SocketError{SocketFault::kTimedOut, code};
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case ENETDOWN:
+        case EHOSTDOWN:
+            return SocketError{SocketFault::kUnreachable, code};
+        case ECONNRESET:
+        case ECONNABORTED:
+        case ENETRESET:
+        case EPIPE:  // sending after the peer's reset
+            return SocketError{SocketFault::kReset, code};
+        default:
+            return SocketError{SocketFault::kOther, code};
+    }
+}
+
+// Reports errno as the reason of a failed call; -1.
+int Failed(SocketError* error) {
+    if (error != nullptr) {
+        *error = ErrorOf(errno);
+    }
+    return -1;
+}
+
+}  // namespace
 
 bool StartSocketService() {
     return true;
@@ -25,14 +58,16 @@ bool StartSocketService() {
 
 void StopSocketService() {}
 
-SocketHandle CreateTcpSocket(const SocketAddress& address) {
+SocketHandle CreateTcpSocket(const SocketAddress& address, SocketError* error) {
     if (SystemCallFails(SystemCall::kSocket)) {
         errno = EMFILE;
+        Failed(error);
         return kInvalidSocket;
     }
     const int family = IsIPv6(address) ? AF_INET6 : AF_INET;
     int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
+        Failed(error);
         return kInvalidSocket;
     }
     int on = 1;
@@ -49,36 +84,30 @@ SocketHandle CreateTcpSocket(const SocketAddress& address) {
     return fd;
 }
 
-int ResolveAddresses(const char* host, uint16_t port, SocketAddress* addresses, int max) {
-    // getaddrinfo rather than gethostbyname: it knows both families and may run on
-    // several threads at once.
-    struct addrinfo hints {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    struct addrinfo* found = nullptr;
-    if (SystemCallFails(SystemCall::kResolve)) {
-        return 0;
+bool LookUpName(const char* host, const addrinfo& hints, addrinfo** found, SocketError* error) {
+    const int result = SystemCallFails(SystemCall::kResolve)
+                           ? EAI_NONAME
+                           : ::getaddrinfo(host, nullptr, &hints, found);
+    if (result == 0) {
+        return true;
     }
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0) {
-        return 0;
-    }
-    int count = 0;
-    for (struct addrinfo* entry = found; entry != nullptr && count < max; entry = entry->ai_next) {
-        const bool usable =
-            entry->ai_addr != nullptr &&
-            ((entry->ai_family == AF_INET && entry->ai_addrlen == sizeof(sockaddr_in)) ||
-             (entry->ai_family == AF_INET6 && entry->ai_addrlen == sizeof(sockaddr_in6)));
-        if (usable) {
-            SocketAddress& address = addresses[count++];
-            std::memset(&address, 0, sizeof address);
-            address.length = static_cast<uint32_t>(entry->ai_addrlen);
-            std::memcpy(address.bytes, entry->ai_addr, entry->ai_addrlen);
-            SetAddressPort(&address, port);
+    if (error != nullptr) {
+        switch (result) {
+            case EAI_NONAME:
+#ifdef EAI_NODATA
+            case EAI_NODATA:  // the name is known, but without an address
+#endif
+                *error = SocketError{SocketFault::kNameNotFound, result};
+                break;
+            case EAI_SYSTEM:
+                *error = ErrorOf(errno);
+                break;
+            default:
+                *error = SocketError{SocketFault::kLookupFailed, result};
+                break;
         }
     }
-    ::freeaddrinfo(found);
-    return count;
+    return false;
 }
 
 bool IsIPv6(const SocketAddress& address) {
@@ -116,19 +145,19 @@ void SetAddressPort(SocketAddress* address, uint16_t port) {
     std::memcpy(address->bytes + offsetof(sockaddr_in, sin_port), &value, sizeof value);
 }
 
-int StartConnect(SocketHandle socket, const SocketAddress& address) {
+int StartConnect(SocketHandle socket, const SocketAddress& address, SocketError* error) {
     if (SystemCallFails(SystemCall::kConnect)) {
         errno = ECONNREFUSED;
-        return -1;
+        return Failed(error);
     }
     if (address.length == 0) {
         errno = EDESTADDRREQ;
-        return -1;
+        return Failed(error);
     }
     const int fd = static_cast<int>(socket);
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-        return -1;
+        return Failed(error);
     }
     if (::connect(fd, reinterpret_cast<const sockaddr*>(address.bytes), address.length) == 0) {
         SetBlocking(socket);
@@ -137,13 +166,13 @@ int StartConnect(SocketHandle socket, const SocketAddress& address) {
     if (errno == EINPROGRESS || errno == EINTR) {
         return 0;  // completes in the background
     }
-    const int error = errno;
+    const int code = errno;
     SetBlocking(socket);
-    errno = error;
-    return -1;
+    errno = code;
+    return Failed(error);
 }
 
-int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
+int WaitConnected(SocketHandle socket, uint32_t timeoutMs, SocketError* error) {
     // Writable once the connect has ended; SO_ERROR then says how.
     struct pollfd entry {};
     entry.fd = static_cast<int>(socket);
@@ -156,38 +185,38 @@ int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
     if (ready == 0) {
         return 0;
     }
-    int error = ready > 0 ? 0 : errno;
-    socklen_t size = sizeof error;
+    int code = ready > 0 ? 0 : errno;
+    socklen_t size = sizeof code;
     if (ready > 0) {
-        ::getsockopt(entry.fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        ::getsockopt(entry.fd, SOL_SOCKET, SO_ERROR, &code, &size);
     }
     SetBlocking(socket);
-    errno = error;
-    return error == 0 ? 1 : -1;
+    errno = code;
+    return code == 0 ? 1 : Failed(error);
 }
 
-int SendBytes(SocketHandle socket, const void* data, int length) {
+int SendBytes(SocketHandle socket, const void* data, int length, SocketError* error) {
     if (SystemCallFails(SystemCall::kSend)) {
         errno = EPIPE;
-        return -1;
+        return Failed(error);
     }
     ssize_t sent;
     do {
         sent = ::send(static_cast<int>(socket), data, static_cast<size_t>(length), MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
-    return static_cast<int>(sent);
+    return sent < 0 ? Failed(error) : static_cast<int>(sent);
 }
 
-int ReceiveBytes(SocketHandle socket, void* target, int length) {
+int ReceiveBytes(SocketHandle socket, void* target, int length, SocketError* error) {
     if (SystemCallFails(SystemCall::kReceive)) {
         errno = ECONNRESET;
-        return -1;
+        return Failed(error);
     }
     ssize_t received;
     do {
         received = ::recv(static_cast<int>(socket), target, static_cast<size_t>(length), 0);
     } while (received < 0 && errno == EINTR);
-    return static_cast<int>(received);
+    return received < 0 ? Failed(error) : static_cast<int>(received);
 }
 
 int WaitReadable(SocketHandle socket, uint32_t timeoutMs) {

@@ -1,11 +1,10 @@
 #include "platform/socket.h"
 
 // winsock2.h must come before windows.h.
-#include <winsock2.h>
+#include "platform/win32/system_sockets.h"
 
 #include <mstcpip.h>
 #include <windows.h>
-#include <ws2tcpip.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -20,6 +19,34 @@ constexpr int kTcpMaxRetransmitTime = 5;
 
 SOCKET ToSocket(SocketHandle socket) {
     return static_cast<SOCKET>(socket);
+}
+
+SocketError ErrorOf(int code) {
+    switch (code) {
+        case WSAECONNREFUSED:
+            return SocketError{SocketFault::kRefused, code};
+        case WSAETIMEDOUT:
+            return SocketError{SocketFault::kTimedOut, code};
+        case WSAENETUNREACH:
+        case WSAEHOSTUNREACH:
+        case WSAENETDOWN:
+        case WSAEHOSTDOWN:
+            return SocketError{SocketFault::kUnreachable, code};
+        case WSAECONNRESET:
+        case WSAECONNABORTED:  // also when data went unacknowledged past TCP_MAXRT
+        case WSAENETRESET:
+            return SocketError{SocketFault::kReset, code};
+        default:
+            return SocketError{SocketFault::kOther, code};
+    }
+}
+
+// Reports the Winsock error `code` as the reason of a failed call; -1.
+int Failed(SocketError* error, int code = ::WSAGetLastError()) {
+    if (error != nullptr) {
+        *error = ErrorOf(code);
+    }
+    return -1;
 }
 
 // CancelIoEx exists from Windows Vista on; looked up at run time so that the library
@@ -47,9 +74,10 @@ void StopSocketService() {
     ::WSACleanup();
 }
 
-SocketHandle CreateTcpSocket(const SocketAddress& address) {
+SocketHandle CreateTcpSocket(const SocketAddress& address, SocketError* error) {
     SOCKET s = ::socket(IsIPv6(address) ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
+        Failed(error);
         return kInvalidSocket;
     }
     BOOL on = TRUE;
@@ -68,33 +96,18 @@ SocketHandle CreateTcpSocket(const SocketAddress& address) {
     return static_cast<SocketHandle>(s);
 }
 
-int ResolveAddresses(const char* host, uint16_t port, SocketAddress* addresses, int max) {
-    // getaddrinfo (Windows XP and later) knows both families and is thread-safe.
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &found) != 0) {
-        return 0;
+bool LookUpName(const char* host, const addrinfo& hints, addrinfo** found, SocketError* error) {
+    const int result = ::getaddrinfo(host, nullptr, &hints, found);
+    if (result == 0) {
+        return true;
     }
-    int count = 0;
-    for (addrinfo* entry = found; entry != nullptr && count < max; entry = entry->ai_next) {
-        const bool usable =
-            entry->ai_addr != nullptr &&
-            ((entry->ai_family == AF_INET && entry->ai_addrlen == sizeof(sockaddr_in)) ||
-             (entry->ai_family == AF_INET6 && entry->ai_addrlen == sizeof(sockaddr_in6)));
-        if (usable) {
-            SocketAddress& address = addresses[count++];
-            std::memset(&address, 0, sizeof address);
-            address.length = static_cast<uint32_t>(entry->ai_addrlen);
-            std::memcpy(address.bytes, entry->ai_addr, entry->ai_addrlen);
-            SetAddressPort(&address, port);
-        }
+    if (error != nullptr) {
+        // getaddrinfo returns the Winsock error itself.
+        *error = result == WSAHOST_NOT_FOUND || result == WSANO_DATA
+                     ? SocketError{SocketFault::kNameNotFound, result}
+                     : SocketError{SocketFault::kLookupFailed, result};
     }
-    ::freeaddrinfo(found);
-    return count;
+    return false;
 }
 
 bool IsIPv6(const SocketAddress& address) {
@@ -133,15 +146,15 @@ void SetAddressPort(SocketAddress* address, uint16_t port) {
     std::memcpy(address->bytes + offsetof(sockaddr_in, sin_port), &value, sizeof value);
 }
 
-int StartConnect(SocketHandle socket, const SocketAddress& address) {
+int StartConnect(SocketHandle socket, const SocketAddress& address, SocketError* error) {
     if (address.length == 0) {
         ::WSASetLastError(WSAEDESTADDRREQ);
-        return -1;
+        return Failed(error);
     }
     const SOCKET s = ToSocket(socket);
     u_long nonBlocking = 1;
     if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
-        return -1;
+        return Failed(error);
     }
     if (::connect(s, reinterpret_cast<const sockaddr*>(address.bytes),
                   static_cast<int>(address.length)) == 0) {
@@ -151,13 +164,13 @@ int StartConnect(SocketHandle socket, const SocketAddress& address) {
     if (::WSAGetLastError() == WSAEWOULDBLOCK) {
         return 0;  // completes in the background
     }
-    const int error = ::WSAGetLastError();
+    const int code = ::WSAGetLastError();
     SetBlocking(socket);
-    ::WSASetLastError(error);
-    return -1;
+    ::WSASetLastError(code);
+    return Failed(error, code);
 }
 
-int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
+int WaitConnected(SocketHandle socket, uint32_t timeoutMs, SocketError* error) {
     // Writable on success, in the except set on failure.
     const SOCKET s = ToSocket(socket);
     fd_set writable, failed;
@@ -172,16 +185,27 @@ int WaitConnected(SocketHandle socket, uint32_t timeoutMs) {
     if (ready == 0) {
         return 0;
     }
+    const bool connected = ready > 0 && FD_ISSET(s, &writable);
+    int code = ready == SOCKET_ERROR ? ::WSAGetLastError() : 0;
+    if (ready > 0 && !connected) {
+        // SO_ERROR says why the connect failed.
+        int size = sizeof code;
+        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &size) != 0) {
+            code = ::WSAGetLastError();
+        }
+    }
     SetBlocking(socket);
-    return ready > 0 && FD_ISSET(s, &writable) ? 1 : -1;
+    return connected ? 1 : Failed(error, code);
 }
 
-int SendBytes(SocketHandle socket, const void* data, int length) {
-    return ::send(ToSocket(socket), static_cast<const char*>(data), length, 0);
+int SendBytes(SocketHandle socket, const void* data, int length, SocketError* error) {
+    const int sent = ::send(ToSocket(socket), static_cast<const char*>(data), length, 0);
+    return sent == SOCKET_ERROR ? Failed(error) : sent;
 }
 
-int ReceiveBytes(SocketHandle socket, void* target, int length) {
-    return ::recv(ToSocket(socket), static_cast<char*>(target), length, 0);
+int ReceiveBytes(SocketHandle socket, void* target, int length, SocketError* error) {
+    const int received = ::recv(ToSocket(socket), static_cast<char*>(target), length, 0);
+    return received == SOCKET_ERROR ? Failed(error) : received;
 }
 
 int WaitReadable(SocketHandle socket, uint32_t timeoutMs) {

@@ -1,0 +1,17 @@
+#pragma once
+// For the shared socket source (platform/socket.cpp): the system's socket headers and
+// its own part of looking a name up.
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "platform/socket.h"
+
+namespace platform {
+
+// getaddrinfo for host: true with the list in *found (freeaddrinfo releases it),
+// false with the resolver's reason in *error.
+bool LookUpName(const char* host, const addrinfo& hints, addrinfo** found, SocketError* error);
+
+}  // namespace platform
