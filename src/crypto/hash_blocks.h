@@ -1,6 +1,7 @@
 #pragma once
-// The message buffering that SHA-1 and SHA-256 share: 64-byte blocks, and the final
-// padding of a 0x80 byte, zeros and the message length in bits, big-endian.
+// What SHA-1 and SHA-256 share: 64-byte blocks, the final padding of a 0x80 byte,
+// zeros and the message length in bits, big-endian, and a digest that is the state
+// words big-endian. Each hash brings its initial state and its compression.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,40 +11,76 @@
 
 namespace crypto {
 
-// Feeds bytes into the partial block buffer[0..*buffered), compressing each block
-// as it fills; whole blocks of the input are compressed without a copy.
-template <typename Compress>
-void FeedBlocks(uint8_t (&buffer)[64], size_t* buffered, const uint8_t* bytes, size_t length,
-                Compress compress) {
-    while (length > 0) {
-        if (*buffered == 0 && length >= 64) {
-            compress(bytes);
-            bytes += 64;
-            length -= 64;
-            continue;
+// Rounds gives kWords, kInitialState[kWords] and Compress(state, block).
+// Incremental: Update any number of times, then Final, which also makes the object
+// ready for a new message.
+template <typename Rounds>
+class BlockHash {
+public:
+    static constexpr size_t kDigestSize = 4 * Rounds::kWords;
+    static constexpr size_t kBlockSize = 64;
+
+    BlockHash() { Reset(); }
+
+    void Reset() {
+        std::memcpy(state_, Rounds::kInitialState, sizeof state_);
+        totalBytes_ = 0;
+        buffered_ = 0;
+    }
+
+    void Update(const void* data, size_t length) {
+        totalBytes_ += length;
+        Feed(static_cast<const uint8_t*>(data), length);
+    }
+
+    void Final(uint8_t digest[kDigestSize]) {
+        uint8_t padding[kBlockSize + 8] = {0x80};
+        const size_t padLength = (buffered_ < 56 ? 56 : 120) - buffered_;
+        StoreBigEndian64(padding + padLength, totalBytes_ * 8);
+        Feed(padding, padLength + 8);
+        for (size_t i = 0; i < Rounds::kWords; ++i) {
+            StoreBigEndian32(digest + 4 * i, state_[i]);
         }
-        size_t take = 64 - *buffered;
-        if (take > length) {
-            take = length;
-        }
-        std::memcpy(buffer + *buffered, bytes, take);
-        *buffered += take;
-        bytes += take;
-        length -= take;
-        if (*buffered == 64) {
-            compress(buffer);
-            *buffered = 0;
+        Reset();
+    }
+
+    // The digest of one message in one call.
+    static void Hash(const void* data, size_t length, uint8_t digest[kDigestSize]) {
+        BlockHash hash;
+        hash.Update(data, length);
+        hash.Final(digest);
+    }
+
+private:
+    // Fills the partial block, compressing each block as it fills; whole blocks of
+    // the input are compressed without a copy.
+    void Feed(const uint8_t* bytes, size_t length) {
+        while (length > 0) {
+            if (buffered_ == 0 && length >= kBlockSize) {
+                Rounds::Compress(state_, bytes);
+                bytes += kBlockSize;
+                length -= kBlockSize;
+                continue;
+            }
+            size_t take = kBlockSize - buffered_;
+            if (take > length) {
+                take = length;
+            }
+            std::memcpy(buffer_ + buffered_, bytes, take);
+            buffered_ += take;
+            bytes += take;
+            length -= take;
+            if (buffered_ == kBlockSize) {
+                Rounds::Compress(state_, buffer_);
+                buffered_ = 0;
+            }
         }
     }
-}
 
-// Pads the message of totalBytes bytes, of which the last *buffered are in buffer.
-template <typename Compress>
-void FinishBlocks(uint8_t (&buffer)[64], size_t* buffered, uint64_t totalBytes, Compress compress) {
-    uint8_t padding[64 + 8] = {0x80};
-    size_t padLength = (*buffered < 56 ? 56 : 120) - *buffered;
-    StoreBigEndian64(padding + padLength, totalBytes * 8);
-    FeedBlocks(buffer, buffered, padding, padLength + 8, compress);
-}
+    uint32_t state_[Rounds::kWords];
+    uint64_t totalBytes_;
+    uint8_t buffer_[kBlockSize];
+    size_t buffered_;
+};
 
 }  // namespace crypto
