@@ -201,10 +201,6 @@ private:
     bool HandleEventReport(const AnsiString& items, int32_t eventId);
     // Closes the auxiliary socket and stops the loop (under `lock`).
     void EndAuxiliary();
-    // Reads the reply to the request just written on mainStream. False with the
-    // reason in mainStream.errorText; a reply that is no response breaks the stream,
-    // so that nothing later reads out of step.
-    bool ReadReply(CResponse& response);
     // Starts the listener thread with listenerEvent registered (not yet signalled),
     // unless it runs already. False with the reason in mainStream.errorText.
     bool EnsureListener();

@@ -171,7 +171,7 @@ bool CDatabase::CancelAllEvents(bool detach) {
     bool result = true;
     for (size_t i = 0; i < requests + (detach ? 1 : 0); ++i) {
         CResponse response;
-        const bool answered = ReadReply(response);
+        const bool answered = ReadResponse(mainStream, response);
         result = i < requests ? answered : result;
     }
     eventRequests.RemoveAll();
