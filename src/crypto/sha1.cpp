@@ -1,4 +1,4 @@
-#include "crypto/sha1.h"
+#include "crypto/sha.h"
 
 #include "crypto/byte_order.h"
 

@@ -1,7 +1,11 @@
 #pragma once
-// What SHA-1 and SHA-256 share: 64-byte blocks, the final padding of a 0x80 byte,
-// zeros and the message length in bits, big-endian, and a digest that is the state
-// words big-endian. Each hash brings its initial state and its compression.
+// SHA-1: the hash of the SRP login (k, u, x, K and the proof of the "Srp" plugin).
+// SHA-256: the proof hash of the "Srp256" plugin, and the ChaCha wire keys (SHA-256
+// of the session key).
+//
+// Both take 64-byte blocks, pad the message with a 0x80 byte, zeros and its length
+// in bits, big-endian, and give their state words big-endian as the digest; each
+// brings its initial state and its compression (sha1.cpp, sha256.cpp).
 
 #include <cstddef>
 #include <cstdint>
@@ -82,5 +86,20 @@ private:
     uint8_t buffer_[kBlockSize];
     size_t buffered_;
 };
+
+struct Sha1Rounds {
+    static constexpr size_t kWords = 5;
+    static const uint32_t kInitialState[kWords];
+    static void Compress(uint32_t state[kWords], const uint8_t* block);
+};
+
+struct Sha256Rounds {
+    static constexpr size_t kWords = 8;
+    static const uint32_t kInitialState[kWords];
+    static void Compress(uint32_t state[kWords], const uint8_t* block);
+};
+
+using Sha1 = BlockHash<Sha1Rounds>;
+using Sha256 = BlockHash<Sha256Rounds>;
 
 }  // namespace crypto
