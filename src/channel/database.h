@@ -207,6 +207,10 @@ private:
     // Takes `lock`, waiting no later than the tick count `deadline`; false when it
     // could not be had by then.
     bool EnterLockBy(uint32_t deadline);
+    // Takes `lock` for a request, whose exchange must end by *deadline (the
+    // connection's time-out from now); false, the server silent, when the lock could
+    // not be had by then.
+    bool LockForRequest(uint32_t* deadline);
     // With `lock` held: false, with the reason in mainStream.errorText, unless the
     // link takes requests.
     bool TakesRequests();
