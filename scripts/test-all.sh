@@ -66,7 +66,7 @@ else
     failures+=("layer order")
     failed=$((failed + 1))
 fi
-if find src tests apps bench \( -name '*.cpp' -o -name '*.h' \) -print0 |
+if find src tests apps bench testbed \( -name '*.cpp' -o -name '*.h' \) -print0 |
     xargs -0 clang-format --dry-run -Werror; then
     echo "every C++ file is formatted"
     passed=$((passed + 1))

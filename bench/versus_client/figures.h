@@ -7,7 +7,7 @@
 
 #include "firer.h"
 #include "sides.h"
-#include "support/test_server.h"
+#include "testbed/server_config.h"
 
 namespace bench {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common.h"
-#include "support/test_server.h"
+#include "testbed/server_config.h"
 
 namespace bench {
 

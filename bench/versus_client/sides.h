@@ -17,7 +17,7 @@
 
 #include "common.h"
 #include "simhost/sim_host.h"
-#include "support/test_server.h"
+#include "testbed/server_config.h"
 
 namespace bench {
 

@@ -99,9 +99,6 @@ bool CDatabase::Attach(CLogin& login, const AnsiString& databasePath) {
     WriteAttach(mainStream, databasePath, dpb, length);
     CResponse response;
     if (!login.ReadAttachReply(response)) {
-        if (!mainStream.IsBroken() && response.operation != op_response) {
-            mainStream.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
-        }
         return false;
     }
     databaseHandle = response.objectHandle;
@@ -119,7 +116,7 @@ bool CDatabase::InfoDatabase(const uint8_t* items, int32_t itemsLength, uint8_t*
                              int32_t bufferLength) {
     WriteInfoDatabase(mainStream, databaseHandle, items, itemsLength, bufferLength);
     CResponse response;
-    if (!ReadReply(response)) {
+    if (!ReadResponse(mainStream, response)) {
         return false;
     }
     size_t length = response.data.Length();
@@ -136,7 +133,7 @@ bool CDatabase::ConnectRequest(uint32_t* objectHandle, platform::SocketAddress* 
                                AnsiString* named) {
     WriteConnectRequest(mainStream, databaseHandle);
     CResponse response;
-    const bool answered = ReadReply(response);
+    const bool answered = ReadResponse(mainStream, response);
     *objectHandle = static_cast<uint32_t>(response.objectHandle);
     address->length = 0;
     if (!answered) {
@@ -184,31 +181,19 @@ bool CDatabase::QueueEvents(const EventRequest& request) {
     const int32_t length = request.BuildEventBlock(block);
     WriteQueEvents(mainStream, databaseHandle, storage, length, request.eventId);
     CResponse response;
-    return ReadReply(response);
+    return ReadResponse(mainStream, response);
 }
 
 bool CDatabase::CancelEvents(int32_t eventId) {
     WriteCancelEvents(mainStream, databaseHandle, eventId);
     CResponse response;
-    return ReadReply(response);
+    return ReadResponse(mainStream, response);
 }
 
 void CDatabase::DetachDatabase() {
     WriteDetach(mainStream, databaseHandle);
     CResponse response;
-    ReadReply(response);
-}
-
-bool CDatabase::ReadReply(CResponse& response) {
-    mainStream.pendingOperation = -1;
-    if (ReadResponse(mainStream, response)) {
-        return true;
-    }
-    if (!mainStream.IsBroken() && response.operation != op_response) {
-        // Anything but a response here means the stream is out of step.
-        mainStream.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
-    }
-    return false;
+    ReadResponse(mainStream, response);
 }
 
 bool CDatabase::IsConnected() const {

@@ -201,16 +201,16 @@ private:
     bool HandleEventReport(const AnsiString& items, int32_t eventId);
     // Closes the auxiliary socket and stops the loop (under `lock`).
     void EndAuxiliary();
-    // Reads the reply to the request just written on mainStream. False with the
-    // reason in mainStream.errorText; a reply that is no response breaks the stream,
-    // so that nothing later reads out of step.
-    bool ReadReply(CResponse& response);
     // Starts the listener thread with listenerEvent registered (not yet signalled),
     // unless it runs already. False with the reason in mainStream.errorText.
     bool EnsureListener();
     // Takes `lock`, waiting no later than the tick count `deadline`; false when it
     // could not be had by then.
     bool EnterLockBy(uint32_t deadline);
+    // Takes `lock` for a request, whose exchange must end by *deadline (the
+    // connection's time-out from now); false, the server silent, when the lock could
+    // not be had by then.
+    bool LockForRequest(uint32_t* deadline);
     // With `lock` held: false, with the reason in mainStream.errorText, unless the
     // link takes requests.
     bool TakesRequests();

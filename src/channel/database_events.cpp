@@ -20,12 +20,15 @@ uint32_t Left(uint32_t deadline) {
     return left > 0x7FFFFFFFu ? 0 : left;
 }
 
+AnsiString ServerSilent(uint32_t timeoutMs) {
+    return FormatText(msg::kServerSilent, static_cast<long>(timeoutMs / 1000));
+}
+
 // A deadline on a stream's reads for one exchange.
 class ExchangeDeadline {
 public:
     ExchangeDeadline(CWireStream& stream, uint32_t deadline, uint32_t timeoutMs) : stream_(stream) {
-        stream_.SetDeadline(deadline,
-                            FormatText(msg::kServerSilent, static_cast<long>(timeoutMs / 1000)));
+        stream_.SetDeadline(deadline, ServerSilent(timeoutMs));
     }
     ~ExchangeDeadline() { stream_.ClearDeadline(); }
     ExchangeDeadline(const ExchangeDeadline&) = delete;
@@ -50,6 +53,15 @@ bool CDatabase::EnsureListener() {
     return false;
 }
 
+bool CDatabase::LockForRequest(uint32_t* deadline) {
+    *deadline = platform::TickCount() + options_.timeoutMs;
+    if (EnterLockBy(*deadline)) {
+        return true;
+    }
+    mainStream.Fail(ErrorKind::kTimeout, ServerSilent(options_.timeoutMs));
+    return false;
+}
+
 bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
     EventRequest request;
     if (!request.AddEventName(eventName.CStr())) {
@@ -61,11 +73,8 @@ bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
     if (!EnsureListener()) {
         return false;
     }
-    const uint32_t timeout = options_.timeoutMs;
-    const uint32_t deadline = platform::TickCount() + timeout;
-    if (!EnterLockBy(deadline)) {
-        mainStream.Fail(ErrorKind::kTimeout,
-                        FormatText(msg::kServerSilent, static_cast<long>(timeout / 1000)));
+    uint32_t deadline = 0;
+    if (!LockForRequest(&deadline)) {
         return false;
     }
     {
@@ -79,7 +88,7 @@ bool CDatabase::SubscribeEvent(const AnsiString& eventName) {
         if (FindEventRequestByName(eventRequests, eventName) >= 0) {
             return true;  // one request per name: the server reports it once
         }
-        ExchangeDeadline exchange(mainStream, deadline, timeout);
+        ExchangeDeadline exchange(mainStream, deadline, options_.timeoutMs);
         if (!auxStream.IsOpen()) {
             if (!OpenAuxiliary(Left(deadline))) {
                 auxStream.Close();
@@ -134,11 +143,8 @@ void CDatabase::WaitForFirstReport(int32_t eventId, uint32_t deadline) {
 }
 
 bool CDatabase::UnsubscribeEvent(const AnsiString& eventName) {
-    const uint32_t timeout = options_.timeoutMs;
-    const uint32_t deadline = platform::TickCount() + timeout;
-    if (!EnterLockBy(deadline)) {
-        mainStream.Fail(ErrorKind::kTimeout,
-                        FormatText(msg::kServerSilent, static_cast<long>(timeout / 1000)));
+    uint32_t deadline = 0;
+    if (!LockForRequest(&deadline)) {
         return false;
     }
     platform::LockGuard guard(lock, platform::AdoptLock{});
@@ -150,7 +156,7 @@ bool CDatabase::UnsubscribeEvent(const AnsiString& eventName) {
         mainStream.Fail(ErrorKind::kState, msg::kNotSubscribed);
         return false;
     }
-    ExchangeDeadline exchange(mainStream, deadline, timeout);
+    ExchangeDeadline exchange(mainStream, deadline, options_.timeoutMs);
     if (!CancelEvents(eventRequests.KeyAt(static_cast<size_t>(index)))) {
         return AfterFailure();
     }
@@ -171,7 +177,7 @@ bool CDatabase::CancelAllEvents(bool detach) {
     bool result = true;
     for (size_t i = 0; i < requests + (detach ? 1 : 0); ++i) {
         CResponse response;
-        const bool answered = ReadReply(response);
+        const bool answered = ReadResponse(mainStream, response);
         result = i < requests ? answered : result;
     }
     eventRequests.RemoveAll();

@@ -7,7 +7,6 @@
 
 EventReport ReadEventReport(CWireStream& aux, uint32_t limitMs) {
     EventReport report;
-    aux.pendingOperation = -1;
     report.operation = aux.ReadOperation();
     if (limitMs != platform::kInfinite) {
         aux.SetDeadline(platform::TickCount() + limitMs, msg::kReportCutOff);
@@ -25,7 +24,7 @@ EventReport ReadEventReport(CWireStream& aux, uint32_t limitMs) {
         case op_response: {
             report.kind = EventReport::Kind::kResponse;
             CResponse response;
-            ReadResponse(aux, response);
+            ReadResponse(aux, report.operation, response);
             break;
         }
         case op_exit:

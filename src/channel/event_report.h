@@ -21,9 +21,8 @@ struct EventReport {
     int32_t eventId = 0;
 };
 
-// Reads the next report off `aux`: an operation (op_dummy words skipped, none pending
-// from before) and what belongs to it, which must come within limitMs of the
-// operation (between reports the server may be silent for ever). When the connection
-// ends, sends something out of bounds or stops part-way, the stream is broken and
-// the report must not be used.
+// Reads the next report off `aux`: an operation (op_dummy words skipped) and what
+// belongs to it, which must come within limitMs of the operation (between reports the
+// server may be silent for ever). When the connection ends, sends something out of
+// bounds or stops part-way, the stream is broken and the report must not be used.
 EventReport ReadEventReport(CWireStream& aux, uint32_t limitMs = platform::kInfinite);

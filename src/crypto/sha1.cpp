@@ -1,20 +1,13 @@
-#include "crypto/sha1.h"
+#include "crypto/sha.h"
 
-#include "crypto/hash_blocks.h"
+#include "crypto/byte_order.h"
 
 namespace crypto {
 
-void Sha1::Reset() {
-    state_[0] = 0x67452301u;
-    state_[1] = 0xEFCDAB89u;
-    state_[2] = 0x98BADCFEu;
-    state_[3] = 0x10325476u;
-    state_[4] = 0xC3D2E1F0u;
-    totalBytes_ = 0;
-    buffered_ = 0;
-}
+const uint32_t Sha1Rounds::kInitialState[kWords] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu,
+                                                    0x10325476u, 0xC3D2E1F0u};
 
-void Sha1::Compress(const uint8_t* block) {
+void Sha1Rounds::Compress(uint32_t state[kWords], const uint8_t* block) {
     uint32_t w[80];
     for (int i = 0; i < 16; ++i) {
         w[i] = LoadBigEndian32(block + 4 * i);
@@ -22,7 +15,7 @@ void Sha1::Compress(const uint8_t* block) {
     for (int i = 16; i < 80; ++i) {
         w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
     }
-    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4];
+    uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
     for (int i = 0; i < 80; ++i) {
         uint32_t f, k;
         if (i < 20) {
@@ -45,32 +38,11 @@ void Sha1::Compress(const uint8_t* block) {
         b = a;
         a = t;
     }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-    state_[4] += e;
-}
-
-void Sha1::Update(const void* data, size_t length) {
-    totalBytes_ += length;
-    FeedBlocks(buffer_, &buffered_, static_cast<const uint8_t*>(data), length,
-               [this](const uint8_t* block) { Compress(block); });
-}
-
-void Sha1::Final(uint8_t digest[kDigestSize]) {
-    FinishBlocks(buffer_, &buffered_, totalBytes_,
-                 [this](const uint8_t* block) { Compress(block); });
-    for (int i = 0; i < 5; ++i) {
-        StoreBigEndian32(digest + 4 * i, state_[i]);
-    }
-    Reset();
-}
-
-void Sha1::Hash(const void* data, size_t length, uint8_t digest[kDigestSize]) {
-    Sha1 hash;
-    hash.Update(data, length);
-    hash.Final(digest);
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+    state[4] += e;
 }
 
 }  // namespace crypto

@@ -1,8 +1,8 @@
-#include "crypto/sha256.h"
+#include "crypto/sha.h"
 
 #include <cstring>
 
-#include "crypto/hash_blocks.h"
+#include "crypto/byte_order.h"
 
 namespace crypto {
 namespace {
@@ -22,20 +22,11 @@ const uint32_t kRoundConstants[64] = {
 
 }  // namespace
 
-void Sha256::Reset() {
-    state_[0] = 0x6A09E667u;
-    state_[1] = 0xBB67AE85u;
-    state_[2] = 0x3C6EF372u;
-    state_[3] = 0xA54FF53Au;
-    state_[4] = 0x510E527Fu;
-    state_[5] = 0x9B05688Cu;
-    state_[6] = 0x1F83D9ABu;
-    state_[7] = 0x5BE0CD19u;
-    totalBytes_ = 0;
-    buffered_ = 0;
-}
+const uint32_t Sha256Rounds::kInitialState[kWords] = {0x6A09E667u, 0xBB67AE85u, 0x3C6EF372u,
+                                                      0xA54FF53Au, 0x510E527Fu, 0x9B05688Cu,
+                                                      0x1F83D9ABu, 0x5BE0CD19u};
 
-void Sha256::Compress(const uint8_t* block) {
+void Sha256Rounds::Compress(uint32_t state[kWords], const uint8_t* block) {
     uint32_t w[64];
     for (int i = 0; i < 16; ++i) {
         w[i] = LoadBigEndian32(block + 4 * i);
@@ -46,7 +37,7 @@ void Sha256::Compress(const uint8_t* block) {
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
     uint32_t v[8];
-    std::memcpy(v, state_, sizeof v);
+    std::memcpy(v, state, sizeof v);
     for (int i = 0; i < 64; ++i) {
         uint32_t s1 = RotateRight(v[4], 6) ^ RotateRight(v[4], 11) ^ RotateRight(v[4], 25);
         uint32_t choose = (v[4] & v[5]) ^ (~v[4] & v[6]);
@@ -64,29 +55,8 @@ void Sha256::Compress(const uint8_t* block) {
         v[0] = t1 + t2;
     }
     for (int i = 0; i < 8; ++i) {
-        state_[i] += v[i];
+        state[i] += v[i];
     }
-}
-
-void Sha256::Update(const void* data, size_t length) {
-    totalBytes_ += length;
-    FeedBlocks(buffer_, &buffered_, static_cast<const uint8_t*>(data), length,
-               [this](const uint8_t* block) { Compress(block); });
-}
-
-void Sha256::Final(uint8_t digest[kDigestSize]) {
-    FinishBlocks(buffer_, &buffered_, totalBytes_,
-                 [this](const uint8_t* block) { Compress(block); });
-    for (int i = 0; i < 8; ++i) {
-        StoreBigEndian32(digest + 4 * i, state_[i]);
-    }
-    Reset();
-}
-
-void Sha256::Hash(const void* data, size_t length, uint8_t digest[kDigestSize]) {
-    Sha256 hash;
-    hash.Update(data, length);
-    hash.Final(digest);
 }
 
 }  // namespace crypto

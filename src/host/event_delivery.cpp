@@ -7,33 +7,36 @@
 #include "host/library.h"
 #include "platform/text.h"
 
-void HostEventSink::Post(int32_t slot) {
-    // Without its message a delivery would wait for ever, and every later firing
-    // of its event with it: it is dropped instead.
-    if (!platform::PostWindowMessage(window_, WM_EVENT_FIRED, static_cast<uintptr_t>(slot), 0)) {
+void DeliverySink::EventFired(int32_t connection, const AnsiString& eventName, int32_t count) {
+    int32_t slot = 0;
+    if (ring_ != nullptr && ring_->Put(connection, eventName, count, &slot)) {
+        Announce(connection, slot);
+    }
+}
+
+void DeliverySink::ConnectionLost(int32_t connection, const AnsiString& reason) {
+    Notice(DeliveryKind::kLoss, connection, reason);
+}
+
+void DeliverySink::ConnectionRestored(int32_t connection, const AnsiString& text) {
+    Notice(DeliveryKind::kRestore, connection, text);
+}
+
+void DeliverySink::Notice(DeliveryKind kind, int32_t connection, const AnsiString& text) {
+    int32_t slot = 0;
+    if (ring_ != nullptr && ring_->PutNotice(kind, connection, text, &slot)) {
+        Announce(connection, slot);
+    }
+}
+
+void DeliverySink::Announce(int32_t connection, int32_t slot) {
+    if (!announcer_->Announce(connection, slot)) {
         ring_->Drop(slot);
     }
 }
 
-void HostEventSink::EventFired(int32_t connection, const AnsiString& eventName, int32_t count) {
-    int32_t slot = 0;
-    if (ring_ != nullptr && ring_->Put(connection, eventName, count, &slot)) {
-        Post(slot);
-    }
-}
-
-void HostEventSink::ConnectionLost(int32_t connection, const AnsiString& reason) {
-    int32_t slot = 0;
-    if (ring_ != nullptr && ring_->PutNotice(DeliveryKind::kLoss, connection, reason, &slot)) {
-        Post(slot);
-    }
-}
-
-void HostEventSink::ConnectionRestored(int32_t connection, const AnsiString& text) {
-    int32_t slot = 0;
-    if (ring_ != nullptr && ring_->PutNotice(DeliveryKind::kRestore, connection, text, &slot)) {
-        Post(slot);
-    }
+bool HostWindowAnnouncer::Announce(int32_t, int32_t slot) {
+    return platform::PostWindowMessage(window_, WM_EVENT_FIRED, static_cast<uintptr_t>(slot), 0);
 }
 
 AnsiString QuoteForHost(const AnsiString& text) {

@@ -13,23 +13,50 @@
 
 constexpr const char* kMsgKeyword = "<Msg>";
 
-// The connections' event sink: a firing joins the pending deliveries of the ring,
-// and a new delivery gets its WM_EVENT_FIRED posted to the host's main window. Never
-// waits for the host.
-class HostEventSink : public IEventSink {
+// How a front end learns of a new delivery. Listener threads call it; it never waits
+// for the host.
+class IDeliveryAnnouncer {
 public:
-    void Bind(EventRing* ring, platform::WindowHandle window) {
+    // Announces the delivery just put in `slot` for connection. False when the
+    // announcement is lost and the delivery could never be taken without it.
+    virtual bool Announce(int32_t connection, int32_t slot) = 0;
+
+protected:
+    ~IDeliveryAnnouncer() = default;
+};
+
+// The connections' event sink: a firing, a loss or a restore joins the pending
+// deliveries of the ring, and a new delivery is announced; one whose announcement is
+// lost for good is dropped, since it would wait for ever, and every later firing of
+// its event with it. Never waits for the host.
+class DeliverySink : public IEventSink {
+public:
+    DeliverySink() = default;
+    DeliverySink(EventRing* ring, IDeliveryAnnouncer* announcer) { Bind(ring, announcer); }
+    void Bind(EventRing* ring, IDeliveryAnnouncer* announcer) {
         ring_ = ring;
-        window_ = window;
+        announcer_ = announcer;
     }
     void EventFired(int32_t connection, const AnsiString& eventName, int32_t count) override;
     void ConnectionLost(int32_t connection, const AnsiString& reason) override;
     void ConnectionRestored(int32_t connection, const AnsiString& text) override;
 
 private:
-    void Post(int32_t slot);
+    void Notice(DeliveryKind kind, int32_t connection, const AnsiString& text);
+    void Announce(int32_t connection, int32_t slot);
 
     EventRing* ring_ = nullptr;
+    IDeliveryAnnouncer* announcer_ = nullptr;
+};
+
+// Varnel.fll's announcement: WM_EVENT_FIRED with the slot, posted to the host's main
+// window, whose LibraryWindowProc runs the delivery.
+class HostWindowAnnouncer : public IDeliveryAnnouncer {
+public:
+    void SetWindow(platform::WindowHandle window) { window_ = window; }
+    bool Announce(int32_t connection, int32_t slot) override;
+
+private:
     platform::WindowHandle window_ = nullptr;
 };
 

@@ -9,22 +9,31 @@
 
 namespace {
 
-[[noreturn]] void Raise(const CommandFailed& failure) {
-    host::HostRaiseError(failure.text.CStr());
-}
-
-// Connects as `connect` says; the host sees the handle, or -1 and the error.
-template <class Connect>
-void ConnectAndReturn(Connect connect) {
+// Runs a command as every host function does: with the library started, and a
+// failure raised as the host's error. A connect (`returnsHandle`) hands the host its
+// handle itself; when the worker refused it, the host sees -1 before the error.
+template <class Command>
+void Run(Command command, bool returnsHandle = false) {
     try {
         RequireReady();
-        host::HostReturnInteger(connect(), 3);
+        command();
     } catch (const CommandFailed& failure) {
-        if (failure.answered) {
+        if (returnsHandle && failure.answered) {
             host::HostReturnInteger(-1, 3);
         }
-        Raise(failure);
+        host::HostRaiseError(failure.text.CStr());
     }
+}
+
+void ReturnHandle(int32_t handle) {
+    host::HostReturnInteger(handle, 3);
+}
+
+// VN_ONLOST and VN_ONRESTORED: the handle and the command template.
+void SetNotice(DeliveryKind kind, hostabi::ParamBlock* params) {
+    const int32_t handle = hostabi::Arg(params, 0)->intValue;
+    const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
+    Run([&] { SetNoticeCommand(kind, handle, commandTemplate); });
 }
 
 }  // namespace
@@ -38,35 +47,25 @@ void VARNEL_CDECL VN_CONNECT(hostabi::ParamBlock* params) {
     if (params->count > 4) {
         port = hostabi::Arg(params, 4)->intValue;  // a copy: the record is packed
     }
-    ConnectAndReturn([&] { return ConnectCommand(args[0], args[1], args[2], args[3], port); });
+    Run([&] { ReturnHandle(ConnectCommand(args[0], args[1], args[2], args[3], port)); }, true);
 }
 
 void VARNEL_CDECL VN_STRINGCONNECT(hostabi::ParamBlock* params) {
     const AnsiString connection = host::PrepareCharacterArgument(*hostabi::Arg(params, 0));
-    ConnectAndReturn([&] { return StringConnectCommand(connection); });
+    Run([&] { ReturnHandle(StringConnectCommand(connection)); }, true);
 }
 
 void VARNEL_CDECL VN_SUBSCRIBE(hostabi::ParamBlock* params) {
     const int32_t handle = hostabi::Arg(params, 0)->intValue;
     const AnsiString name = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
     const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 2));
-    try {
-        RequireReady();
-        SubscribeCommand(handle, name, commandTemplate, true);
-    } catch (const CommandFailed& failure) {
-        Raise(failure);
-    }
+    Run([&] { SubscribeCommand(handle, name, commandTemplate, true); });
 }
 
 void VARNEL_CDECL VN_UNSUBSCRIBE(hostabi::ParamBlock* params) {
     const int32_t handle = hostabi::Arg(params, 0)->intValue;
     const AnsiString name = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
-    try {
-        RequireReady();
-        UnsubscribeCommand(handle, name);
-    } catch (const CommandFailed& failure) {
-        Raise(failure);
-    }
+    Run([&] { UnsubscribeCommand(handle, name); });
 }
 
 void VARNEL_CDECL VN_LIST_SUBSCR(hostabi::ParamBlock*) {
@@ -74,34 +73,15 @@ void VARNEL_CDECL VN_LIST_SUBSCR(hostabi::ParamBlock*) {
 }
 
 void VARNEL_CDECL VN_DISCONNECT(hostabi::ParamBlock* params) {
-    try {
-        RequireReady();
-        DisconnectCommand(hostabi::Arg(params, 0)->intValue);
-    } catch (const CommandFailed& failure) {
-        Raise(failure);
-    }
+    Run([&] { DisconnectCommand(hostabi::Arg(params, 0)->intValue); });
 }
 
 void VARNEL_CDECL VN_ONLOST(hostabi::ParamBlock* params) {
-    const int32_t handle = hostabi::Arg(params, 0)->intValue;
-    const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
-    try {
-        RequireReady();
-        SetNoticeCommand(DeliveryKind::kLoss, handle, commandTemplate);
-    } catch (const CommandFailed& failure) {
-        Raise(failure);
-    }
+    SetNotice(DeliveryKind::kLoss, params);
 }
 
 void VARNEL_CDECL VN_ONRESTORED(hostabi::ParamBlock* params) {
-    const int32_t handle = hostabi::Arg(params, 0)->intValue;
-    const AnsiString commandTemplate = host::PrepareCharacterArgument(*hostabi::Arg(params, 1));
-    try {
-        RequireReady();
-        SetNoticeCommand(DeliveryKind::kRestore, handle, commandTemplate);
-    } catch (const CommandFailed& failure) {
-        Raise(failure);
-    }
+    SetNotice(DeliveryKind::kRestore, params);
 }
 
 void VARNEL_CDECL VN_VERSION(hostabi::ParamBlock*) {

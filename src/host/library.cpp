@@ -94,7 +94,8 @@ void VarnelInit() {
     if (state.mainWindow == nullptr) {
         return;
     }
-    state.eventSink.Bind(&state.eventRing, state.mainWindow);
+    state.hostWindow.SetWindow(state.mainWindow);
+    state.eventSink.Bind(&state.eventRing, &state.hostWindow);
     if (!StartChannel(&state.eventSink)) {
         return;
     }

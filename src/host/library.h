@@ -34,7 +34,8 @@ struct LibraryState {
     RequestBlock request;
     WorkerContext workerContext;
     EventRing eventRing;
-    HostEventSink eventSink;
+    HostWindowAnnouncer hostWindow;
+    DeliverySink eventSink;
     SubscriptionTable subscriptions;
     GrowArray<NoticeCommand> lossCommands;
     GrowArray<NoticeCommand> restoreCommands;

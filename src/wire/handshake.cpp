@@ -187,9 +187,7 @@ bool CLogin::Connect(const AnsiString& databasePath) {
 }
 
 bool CLogin::ReadAcceptance() {
-    stream_.pendingOperation = -1;
     const uint32_t operation = stream_.ReadOperation();
-    stream_.pendingOperation = -1;
     if (operation == static_cast<uint32_t>(op_reject)) {
         const bool modern = !(legacyOffered_ && settings_.options.onlyProtocol10);
         return Fail(ErrorKind::kServer,
@@ -197,9 +195,8 @@ bool CLogin::ReadAcceptance() {
                                OfferedVersions(legacyOffered_, modern, firstModern_).CStr()));
     }
     if (operation == static_cast<uint32_t>(op_response)) {
-        stream_.pendingOperation = op_response;
         CResponse response;
-        if (ReadResponse(stream_, response) || stream_.IsBroken()) {
+        if (ReadResponse(stream_, operation, response) || stream_.IsBroken()) {
             // A success here is as much out of step as a broken stream.
             return !stream_.IsBroken() && Fail(ErrorKind::kProtocol, msg::kUnableToGetResponse);
         }
@@ -265,13 +262,7 @@ bool CLogin::ReadAcceptance() {
         return true;
     }
     CResponse response;
-    if (SendContinuation() && ReadAuthEnd(response)) {
-        return true;
-    }
-    if (!stream_.IsBroken() && response.operation != op_response) {
-        stream_.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
-    }
-    return false;
+    return SendContinuation() && ReadAuthEnd(response);
 }
 
 bool CLogin::Answer(const AnsiString& serverPlugin, const AnsiString& serverData) {
@@ -307,9 +298,8 @@ bool CLogin::SendContinuation() {
 // whose data holds the key announcements.
 bool CLogin::ReadAuthEnd(CResponse& response) {
     for (int round = 0; round < kMaxAuthRounds; ++round) {
-        stream_.pendingOperation = -1;
-        if (stream_.ReadOperation() == static_cast<uint32_t>(op_cont_auth)) {
-            stream_.pendingOperation = -1;
+        const uint32_t operation = stream_.ReadOperation();
+        if (operation == static_cast<uint32_t>(op_cont_auth)) {
             AnsiString data;
             AnsiString plugin;
             AnsiString list;
@@ -323,11 +313,14 @@ bool CLogin::ReadAuthEnd(CResponse& response) {
             }
             AddKeys(keys);
             if (!Answer(plugin, data) || !SendContinuation()) {
+                // The server waits for an answer that does not come: nothing more of
+                // the stream can be read in step.
+                stream_.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
                 return false;
             }
             continue;
         }
-        if (!ReadResponse(stream_, response)) {
+        if (!ReadResponse(stream_, operation, response)) {
             return false;
         }
         AddKeys(response.data);
@@ -392,12 +385,8 @@ bool CLogin::StartEncryption() {
         return false;
     }
     stream_.StartEncryption(std::move(sending), std::move(receiving));
-    stream_.pendingOperation = -1;
     CResponse response;
     if (!ReadResponse(stream_, response)) {
-        if (!stream_.IsBroken() && response.operation != op_response) {
-            stream_.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
-        }
         return false;
     }
     cipher_ = cipher;
@@ -435,7 +424,6 @@ int32_t CLogin::BuildAttachBlock(uint8_t* storage, int32_t capacity) const {
 
 bool CLogin::ReadAttachReply(CResponse& response) {
     if (!dataInAttachBlock_) {
-        stream_.pendingOperation = -1;
         return ReadResponse(stream_, response);
     }
     // Without encryption the rest of the login rides on the attach: the server may

@@ -52,10 +52,12 @@ CStatus ReadStatusVector(CWireStream& stream) {
 }
 
 bool ReadResponse(CWireStream& stream, CResponse& response) {
-    int32_t operation = static_cast<int32_t>(stream.ReadOperation());
-    stream.pendingOperation = operation;
-    response.operation = operation;
-    switch (operation) {
+    return ReadResponse(stream, stream.ReadOperation(), response);
+}
+
+bool ReadResponse(CWireStream& stream, uint32_t operation, CResponse& response) {
+    response.operation = static_cast<int32_t>(operation);
+    switch (response.operation) {
         case op_response: {
             response.objectHandle = static_cast<int32_t>(stream.ReadInt());
             response.blobId = stream.ReadLong();
@@ -85,6 +87,7 @@ bool ReadResponse(CWireStream& stream, CResponse& response) {
             response.count = static_cast<int32_t>(stream.ReadInt());
             return !stream.IsBroken();
         default:
+            stream.Break(ErrorKind::kProtocol, msg::kUnableToGetResponse);
             return false;
     }
 }

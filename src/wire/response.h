@@ -21,12 +21,14 @@ struct CResponse {
     int32_t operation = -1;   // the operation the reply began with
 };
 
-// Reads one reply. True for an op_response whose status vector is empty, and for
-// op_fetch_response and op_sql_response. False for a status with items (errorText is
-// then the server's message), for any other operation (nothing more is read and
-// errorText is unchanged), and when the stream broke while reading (errorText says
-// why). The operation stays in the stream's pendingOperation.
+// Reads one reply to a request. True for an op_response whose status vector is empty,
+// and for op_fetch_response and op_sql_response. False for a status with items
+// (errorText is then the server's message), and when the stream broke while reading
+// (errorText says why). Any other operation breaks the stream ("Unable to get
+// response."): nothing after it can be read in step.
 bool ReadResponse(CWireStream& stream, CResponse& response);
+// The same for a reply whose operation the caller has read.
+bool ReadResponse(CWireStream& stream, uint32_t operation, CResponse& response);
 
 // Reads status-vector arguments up to isc_arg_end and, when any added an item, lets
 // ErrorTextFromStatus turn them into a code and a message. More than

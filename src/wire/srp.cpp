@@ -2,8 +2,7 @@
 
 #include <string>
 
-#include "crypto/sha1.h"
-#include "crypto/sha256.h"
+#include "crypto/sha.h"
 #include "platform/memory.h"
 #include "wire/secret.h"
 

@@ -4,7 +4,7 @@
 
 #include "crypto/chacha20.h"
 #include "crypto/rc4.h"
-#include "crypto/sha256.h"
+#include "crypto/sha.h"
 #include "platform/memory.h"
 #include "wire/name_list.h"
 #include "wire/protocol.h"

@@ -43,13 +43,10 @@ ErrorKind KindOf(const platform::SocketError& error) {
 }  // namespace
 
 CWireStream::CWireStream()
-    : pendingOperation(-1),
-      socketTransport_(socket),
-      transport_(&socketTransport_),
-      broken_(false) {}
+    : socketTransport_(socket), transport_(&socketTransport_), broken_(false) {}
 
 CWireStream::CWireStream(IWireTransport* transport)
-    : pendingOperation(-1), socketTransport_(socket), transport_(transport), broken_(false) {}
+    : socketTransport_(socket), transport_(transport), broken_(false) {}
 
 AnsiString SystemReasonText(const platform::SocketError& error) {
     using platform::SocketFault;
@@ -373,13 +370,9 @@ void CWireStream::ReadOpaque(AnsiString& target, int32_t n) {
 }
 
 uint32_t CWireStream::ReadOperation() {
-    if (pendingOperation >= 0) {
-        return static_cast<uint32_t>(pendingOperation);
-    }
     uint32_t operation;
     do {
         operation = ReadInt();
-        pendingOperation = static_cast<int32_t>(operation);
     } while (operation == static_cast<uint32_t>(op_dummy));
     return operation;
 }

@@ -68,8 +68,6 @@ public:
     CWireStream(const CWireStream&) = delete;
     CWireStream& operator=(const CWireStream&) = delete;
 
-    // An operation code read and not yet consumed; -1 when there is none.
-    int32_t pendingOperation;
     CKtSocket socket;
     // The last error of this connection, in the words reported to the user, its kind,
     // and what the system said about it when a system call failed. All three are set
@@ -127,8 +125,7 @@ public:
     // n bytes given by the caller (the texts of a status vector). A negative n or one
     // above kMaxStatusStringLength breaks the stream. On failure target is empty.
     void ReadOpaque(AnsiString& target, int32_t n);
-    // The pending operation if there is one; otherwise reads operation words, each
-    // kept in pendingOperation, up to the first that is not op_dummy.
+    // Reads operation words up to the first that is not op_dummy, and returns it.
     uint32_t ReadOperation();
 
     // From now on until ClearDeadline, a read that would wait past the tick count

@@ -20,8 +20,7 @@
 #include "crypto/chacha20.h"
 #include "crypto/des_crypt.h"
 #include "crypto/rc4.h"
-#include "crypto/sha1.h"
-#include "crypto/sha256.h"
+#include "crypto/sha.h"
 #include "support/byte_transport.h"
 
 namespace {

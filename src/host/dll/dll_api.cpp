@@ -15,51 +15,39 @@ namespace {
 // The thread that loaded the library: static initialisation runs on it.
 const uint32_t g_loaderThread = platform::CurrentThreadId();
 
-// Posts the program's message for each new delivery. Listener threads call it.
-class NotifyingSink : public IEventSink {
+// Posts the program's message for each new delivery: the connection's handle and a
+// sequence number. Listener threads call it.
+class ProgramAnnouncer : public IDeliveryAnnouncer {
 public:
     void SetTarget(platform::WindowHandle window, uint32_t message) {
         platform::LockGuard guard(lock_);
         window_ = window;
         message_ = message;
     }
-    void EventFired(int32_t connection, const AnsiString& eventName, int32_t count) override {
-        int32_t slot = 0;
-        if (Library().eventRing.Put(connection, eventName, count, &slot)) {
-            Announce(connection);
-        }
-    }
-    void ConnectionLost(int32_t connection, const AnsiString& reason) override {
-        Notice(DeliveryKind::kLoss, connection, reason);
-    }
-    void ConnectionRestored(int32_t connection, const AnsiString& text) override {
-        Notice(DeliveryKind::kRestore, connection, text);
-    }
-
-private:
-    void Notice(DeliveryKind kind, int32_t connection, const AnsiString& text) {
-        int32_t slot = 0;
-        if (Library().eventRing.PutNotice(kind, connection, text, &slot)) {
-            Announce(connection);
-        }
-    }
-    void Announce(int32_t connection) {
+    bool Announce(int32_t connection, int32_t) override {
         platform::LockGuard guard(lock_);
         if (window_ != nullptr && message_ != 0) {
-            // A delivery whose message is lost still waits for the next take.
             platform::PostWindowMessage(window_, message_, static_cast<uintptr_t>(connection),
                                         static_cast<intptr_t>(++sequence_));
         }
+        // A delivery whose message is lost still waits for the next take.
+        return true;
     }
 
+private:
     platform::Lock lock_;
     platform::WindowHandle window_ = nullptr;
     uint32_t message_ = 0;
     uint32_t sequence_ = 0;
 };
 
-NotifyingSink& Sink() {
-    static NotifyingSink sink;
+ProgramAnnouncer& Announcer() {
+    static ProgramAnnouncer announcer;
+    return announcer;
+}
+
+DeliverySink& Sink() {
+    static DeliverySink sink(&Library().eventRing, &Announcer());
     return sink;
 }
 
@@ -177,7 +165,7 @@ int32_t VARNEL_STDCALL VnVersion(char* buffer, int32_t size) {
 
 int32_t VARNEL_STDCALL VnSetNotify(intptr_t window, uint32_t message) {
     return Run([&] {
-        Sink().SetTarget(reinterpret_cast<platform::WindowHandle>(window), message);
+        Announcer().SetTarget(reinterpret_cast<platform::WindowHandle>(window), message);
         return 1;
     });
 }
