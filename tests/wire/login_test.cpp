@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "crypto/sha1.h"
+#include "crypto/sha.h"
 #include "support/byte_transport.h"
 #include "wire/database_requests.h"
 #include "wire/handshake.h"
