@@ -152,7 +152,7 @@ bool CLogin::Connect(const AnsiString& databasePath) {
     // Protocol 10 carries the password's legacy hash: only where Legacy_Auth is
     // allowed, which it is not under Required.
     legacyOffered_ = plugins_.Contains(AuthPlugin::kLegacy);
-    const bool modernOffered = !(legacyOffered_ && settings_.options.onlyProtocol10);
+    const bool modernOffered = ModernOffered();
     firstModern_ = FoldSrpUserName(settings_.user).Length() > kLongestLoginBefore16
                        ? kFirstVersionForLongLogins
                        : kFirstModernVersion;
@@ -189,7 +189,7 @@ bool CLogin::Connect(const AnsiString& databasePath) {
 bool CLogin::ReadAcceptance() {
     const uint32_t operation = stream_.ReadOperation();
     if (operation == static_cast<uint32_t>(op_reject)) {
-        const bool modern = !(legacyOffered_ && settings_.options.onlyProtocol10);
+        const bool modern = ModernOffered();
         return Fail(ErrorKind::kServer,
                     FormatText(msg::kProtocolsRefused,
                                OfferedVersions(legacyOffered_, modern, firstModern_).CStr()));
@@ -233,7 +233,7 @@ bool CLogin::ReadAcceptance() {
         stream_.ReadOpaque(keys);
     }
     const bool legacy = version == PROTOCOL_VERSION10 && legacyOffered_;
-    const bool modern = version >= (FB_PROTOCOL_FLAG | firstModern_) &&
+    const bool modern = ModernOffered() && version >= (FB_PROTOCOL_FLAG | firstModern_) &&
                         version <= (FB_PROTOCOL_FLAG | kLastModernVersion);
     // op_accept goes with protocol 10, the others with 13 and later.
     if (stream_.IsBroken() &&

@@ -110,6 +110,8 @@ private:
     bool Fail(ErrorKind kind, const AnsiString& text);
 
     bool Required() const { return settings_.options.wireCrypt == WireCryptPolicy::kRequired; }
+    // Protocols 13 and later are offered unless only protocol 10 is.
+    bool ModernOffered() const { return !(legacyOffered_ && settings_.options.onlyProtocol10); }
 
     CWireStream& stream_;
     LoginSettings settings_;

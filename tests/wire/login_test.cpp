@@ -229,6 +229,14 @@ TEST(Login, TheServersAnswers) {
         EXPECT_EQ(transport.sends.size(), c.sends);
         EXPECT_EQ(transport.position - stream.BufferedInput(), transport.input.size());
     }
+    // Protocol 10 offered alone: an answer with a later one is out of step.
+    ByteTransport transport(Accept(op_accept_data, 0x800F, "", "Legacy_Auth", 1));
+    CWireStream stream(&transport);
+    LoginOptions only10;
+    only10.onlyProtocol10 = true;
+    CLogin login(stream, LoginSettings{"sysdba", "masterkey", only10});
+    EXPECT_FALSE(login.Connect("db"));
+    EXPECT_EQ(stream.errorText.Bytes(), "Unable to get response.");
 }
 
 // The answer to op_crypt is read through the cipher keyed with the login's session key:
