@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int32_t kVersionBufferLength = 128;
+// Attempts at a busy lock that only yield before the waits of a millisecond begin.
+constexpr int kYieldingAttempts = 100;
 // Room for the fixed items, the user name and a login plugin's message.
 constexpr int32_t kAttachBlockCapacity = 1024;
 
@@ -209,13 +211,15 @@ bool CDatabase::IsRestoring() {
 
 bool CDatabase::EnterLockBy(uint32_t deadline) {
     // The lock is held for a server's answer at most until that exchange's own
-    // deadline; until then the attempts are a millisecond apart.
-    while (!lock.TryEnter()) {
+    // deadline. Most holds are a report's queue again, a fraction of a millisecond:
+    // the first attempts only give way to other threads (a sleep of one millisecond
+    // may last a timer tick, 15 ms, on Windows); later ones are a millisecond apart.
+    for (int attempt = 0; !lock.TryEnter(); ++attempt) {
         const uint32_t left = deadline - platform::TickCount();
         if (left == 0 || left > 0x7FFFFFFFu) {
             return false;
         }
-        platform::SleepMs(1);
+        platform::SleepMs(attempt < kYieldingAttempts ? 0 : 1);
     }
     return true;
 }
