@@ -37,13 +37,11 @@ bool FindAuthPlugin(const AnsiString& name, AuthPlugin* plugin) {
     return found >= 0;
 }
 
-bool AuthPluginList::Contains(AuthPlugin plugin) const {
-    for (size_t i = 0; i < count; ++i) {
-        if (items[i] == plugin) {
-            return true;
-        }
-    }
-    return false;
+AuthPluginList::AuthPluginList() {
+    items[0] = AuthPlugin::kSrp256;
+    items[1] = AuthPlugin::kSrp;
+    items[2] = AuthPlugin::kLegacy;
+    count = kMax;
 }
 
 AuthPluginList AuthPluginList::Without(AuthPlugin plugin) const {
@@ -58,24 +56,11 @@ AuthPluginList AuthPluginList::Without(AuthPlugin plugin) const {
 }
 
 AnsiString AuthPluginList::Text() const {
-    uint8_t indexes[kMax];
-    for (size_t i = 0; i < count; ++i) {
-        indexes[i] = static_cast<uint8_t>(items[i]);
-    }
-    return JoinNames(kNames, indexes, count);
+    return TextFrom(kNames);
 }
 
 bool ParseAuthPlugins(const AnsiString& text, AuthPluginList* list, AnsiString* unknown) {
-    uint8_t indexes[AuthPluginList::kMax];
-    size_t count = 0;
-    if (!ParseNameList(text, kNames, AuthPluginList::kMax, indexes, &count, unknown)) {
-        return false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        list->items[i] = static_cast<AuthPlugin>(indexes[i]);
-    }
-    list->count = count;
-    return true;
+    return list->ParseFrom(text, kNames, unknown);
 }
 
 ClientAuth::~ClientAuth() {

@@ -7,17 +7,14 @@
 #include <string>
 
 #include "common/ansi_string.h"
+#include "wire/name_list.h"
 #include "wire/srp.h"
 
 enum class AuthPlugin : uint8_t { kSrp256, kSrp, kLegacy };
 
-// The plugins to offer, in order, each at most once.
-struct AuthPluginList {
-    static constexpr size_t kMax = 3;
-    AuthPlugin items[kMax] = {AuthPlugin::kSrp256, AuthPlugin::kSrp, AuthPlugin::kLegacy};
-    size_t count = kMax;
-
-    bool Contains(AuthPlugin plugin) const;
+// The plugins to offer, in order, each at most once; by default all three.
+struct AuthPluginList : NameList<AuthPlugin, 3> {
+    AuthPluginList();
     // The list in the same order without `plugin`.
     AuthPluginList Without(AuthPlugin plugin) const;
     // "Srp256, Srp, Legacy_Auth": as CNCT_plugin_list carries it, and for messages.

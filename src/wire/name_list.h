@@ -23,3 +23,42 @@ bool ParseNameList(const AnsiString& text, const char* const* names, size_t name
 
 // "A, B, C": the names of the indexes, as messages and CNCT_plugin_list show a list.
 AnsiString JoinNames(const char* const* names, const uint8_t* indexes, size_t count);
+
+// An ordered choice of names from a fixed set: the enumeration Name's values are the
+// indexes of the set's texts.
+template <class Name, size_t N>
+struct NameList {
+    static constexpr size_t kMax = N;
+    Name items[N] = {};
+    size_t count = 0;
+
+    bool Contains(Name name) const {
+        for (size_t i = 0; i < count; ++i) {
+            if (items[i] == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // "A, B": the names of the items among the set's texts.
+    AnsiString TextFrom(const char* const* names) const {
+        uint8_t indexes[N];
+        for (size_t i = 0; i < count; ++i) {
+            indexes[i] = static_cast<uint8_t>(items[i]);
+        }
+        return JoinNames(names, indexes, count);
+    }
+    // Reads a list as ParseNameList does; the list is unchanged when it fails.
+    bool ParseFrom(const AnsiString& text, const char* const* names, AnsiString* unknown) {
+        uint8_t indexes[N];
+        size_t parsed = 0;
+        if (!ParseNameList(text, names, N, indexes, &parsed, unknown)) {
+            return false;
+        }
+        for (size_t i = 0; i < parsed; ++i) {
+            items[i] = static_cast<Name>(indexes[i]);
+        }
+        count = parsed;
+        return true;
+    }
+};

@@ -80,34 +80,12 @@ const char* WireCipherName(WireCipher cipher) {
     return kCiphers[static_cast<size_t>(cipher)];
 }
 
-bool CipherList::Contains(WireCipher cipher) const {
-    for (size_t i = 0; i < count; ++i) {
-        if (items[i] == cipher) {
-            return true;
-        }
-    }
-    return false;
-}
-
 AnsiString CipherList::Text() const {
-    uint8_t indexes[kMax];
-    for (size_t i = 0; i < count; ++i) {
-        indexes[i] = static_cast<uint8_t>(items[i]);
-    }
-    return JoinNames(kCiphers, indexes, count);
+    return TextFrom(kCiphers);
 }
 
 bool ParseCipherList(const AnsiString& text, CipherList* list, AnsiString* unknown) {
-    uint8_t indexes[CipherList::kMax];
-    size_t count = 0;
-    if (!ParseNameList(text, kCiphers, CipherList::kMax, indexes, &count, unknown)) {
-        return false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        list->items[i] = static_cast<WireCipher>(indexes[i]);
-    }
-    list->count = count;
-    return true;
+    return list->ParseFrom(text, kCiphers, unknown);
 }
 
 bool ParseKeyAnnouncements(const AnsiString& data, CipherOffer* offer) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/ansi_string.h"
+#include "wire/name_list.h"
 #include "wire/wire_stream.h"
 
 enum class WireCryptPolicy : uint8_t { kDisabled = 0, kEnabled = 1, kRequired = 2 };
@@ -20,14 +21,9 @@ bool ParseWireCrypt(const AnsiString& text, WireCryptPolicy* policy);
 
 enum class WireCipher : uint8_t { kChaCha64, kChaCha, kArc4 };
 
-// The ciphers a connection may use, in the order it prefers them.
-struct CipherList {
-    static constexpr size_t kMax = 3;
-    WireCipher items[kMax] = {WireCipher::kChaCha64, WireCipher::kChaCha, WireCipher::kArc4};
-    // 0: any that this library has, in the server's order of preference.
-    size_t count = 0;
-
-    bool Contains(WireCipher cipher) const;
+// The ciphers a connection may use, in the order it prefers them; empty (the default):
+// any that this library has, in the server's order of preference.
+struct CipherList : NameList<WireCipher, 3> {
     // "ChaCha64, ChaCha, Arc4"; empty when any will do.
     AnsiString Text() const;
 };
