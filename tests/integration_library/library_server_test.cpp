@@ -1,7 +1,7 @@
 // The library end to end through the simulated host: a trigger's event on every server,
 // and a main thread busy while many transactions fire on several connections. Handles,
 // refusals and disconnects are checked by the server scripts in tests/scripts; a name
-// on two connections by Varnel.dll's test in tests/host.
+// on two connections by Varnel.dll's test beside this one.
 #include <gtest/gtest.h>
 
 #include <chrono>
