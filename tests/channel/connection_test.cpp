@@ -272,7 +272,7 @@ TEST_F(ConnectionTest, TheListenerRepairsTheEventConnection) {
                           Words({op_exit}),
                           Words({op_event, 0, 0x7FFFFFF0u}),
                           Words({op_event, 0}),
-                          Words({1234, 0, 0, 0})};
+                          Words({1234})};
     size_t queued = 1, n = 0;
     for (const Bytes& end : ends) {
         SCOPED_TRACE(++n);
