@@ -125,15 +125,15 @@ protected:
         }
         return ids;
     }
-    // Runs `work` on a helper thread; when it hangs, closing the auxiliary connection
-    // frees a listener stuck in its read, so that the test still ends. False then.
+    // Runs `work` on a helper thread; when it hangs, ending the connections frees a
+    // thread stuck in a read, so that the test still ends. False then.
     template <class Work>
     bool RunInTime(Work work) {
         std::future<void> done = std::async(std::launch::async, work);
         const bool inTime =
             done.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready;
         if (!inTime) {
-            fake.CloseAuxiliary();
+            fake.DropConnections();
         }
         done.get();
         return inTime;

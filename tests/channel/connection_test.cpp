@@ -228,7 +228,8 @@ TEST_F(ConnectionTest, RefusedRequests) {
 
 // The replies to op_connect_request: the client connects where the main connection
 // goes, whatever address the server names; the failures say why, leave nothing
-// behind, and the main connection stays in step for the next subscription.
+// behind, and the main connection stays in step for the next subscription. From
+// protocol 13 on a connect that fails is followed by op_abort_aux_connection.
 TEST_F(ConnectionTest, AuxiliaryReplies) {
     const struct {
         AuxiliaryReply reply;
@@ -243,6 +244,7 @@ TEST_F(ConnectionTest, AuxiliaryReplies) {
         SCOPED_TRACE(c.message);
         std::unique_ptr<CDatabase> database = NewDatabase();
         ASSERT_TRUE(Connect(*database));
+        database->protocolVersion = 13;
         fake.SetAuxiliaryReply(c.reply);
         EXPECT_EQ(database->SubscribeEvent("ORDERS"), *c.message == '\0');
         if (*c.message != '\0') {
@@ -257,6 +259,7 @@ TEST_F(ConnectionTest, AuxiliaryReplies) {
         EXPECT_TRUE(fake.WaitAuxiliaryConnected(fake.Requests(op_que_events).size()));
     }
     EXPECT_EQ(fake.Requests(op_que_events).size(), 4u);
+    EXPECT_EQ(fake.Requests(op_abort_aux_connection).size(), 1u);
     EXPECT_EQ(fake.strayBytes, 0u);
 }
 
