@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "crypto/sha.h"
 #include "support/byte_transport.h"
 #include "wire/database_requests.h"
 #include "wire/handshake.h"
@@ -237,55 +236,6 @@ TEST(Login, TheServersAnswers) {
     CLogin login(stream, LoginSettings{"sysdba", "masterkey", only10});
     EXPECT_FALSE(login.Connect("db"));
     EXPECT_EQ(stream.errorText.Bytes(), "Unable to get response.");
-}
-
-// The answer to op_crypt is read through the cipher keyed with the login's session key:
-// taken when it decrypts to a success (and so is the attach's reply after it), refused
-// in the server's words or as out of step otherwise, and so when it came in clear.
-// Srp's powers all come out as 2 here, which makes the key SHA-1 of the byte 2.
-TEST(Login, TheEncryptedAnswerToCrypt) {
-    SrpClient srp;
-    srp.UsePower([](const crypto::BigNumber&, const crypto::BigNumber&, const crypto::BigNumber&,
-                    crypto::BigNumber* result) {
-        *result = crypto::BigNumber(2);
-        return true;
-    });
-    const uint8_t privateKey[kSrpPrivateKeySize] = {1};
-    ASSERT_TRUE(srp.Start(privateKey));
-    uint8_t key[crypto::Sha1::kDigestSize];
-    const uint8_t two = 2;
-    crypto::Sha1::Hash(&two, 1, key);
-    const char* noResponse = "Unable to get response.";
-    const struct {
-        Bytes answer;  // to op_crypt, and to the attach
-        bool encrypted;
-        std::string error;
-    } cases[] = {
-        {Join({Response("", 0), Response("", 0)}), true, ""},
-        {Response("", isc_miss_wirecrypt), true,
-         "The server requires wire encryption, but this connection could not be encrypted.\n"},
-        {Words({op_accept, 10, 1, 3}), true, noResponse},
-        {Response("", 0), false, noResponse},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Hex(c.answer).substr(0, 16) + (c.encrypted ? " encrypted" : " in clear"));
-        Bytes answer = c.answer;
-        if (c.encrypted) {
-            MakeWireCipher("Arc4", std::string(key, key + sizeof key), CipherOffer())
-                ->Apply(answer.data(), answer.size());
-        }
-        ByteTransport transport(
-            Join({Accept(op_cond_accept, 0x800F, kSrp, "Srp256"), Response(kKeysArc4, 0), answer}));
-        transport.maxChunk = 4;  // nothing of the answer is read before op_crypt
-        CWireStream stream(&transport);
-        CLogin login(
-            stream, LoginSettings{"sysdba", "masterkey", LoginOptions(WireCryptPolicy::kRequired)});
-        login.UseSrpClient(srp);
-        CResponse response;
-        EXPECT_EQ(login.Connect("db") && login.ReadAttachReply(response), c.error.empty());
-        EXPECT_EQ(stream.errorText.Bytes(), c.error);
-        EXPECT_EQ(login.Cipher().Bytes(), c.error.empty() ? "Arc4" : "");
-    }
 }
 
 // What the client sends on a switch: each plugin's first message under its name, A of
