@@ -267,31 +267,10 @@ TEST(Login, WhatTheClientSends) {
                 "\x39\x04\x0F\x00\x00\x00\x1C\x06SYSDBA"));
 }
 
-TEST(Login, PluginListsPoliciesAndKeyAnnouncements) {
-    const struct {
-        const char* text;
-        const char* list;  // nullptr: refused, with the unknown name
-        const char* unknown;
-    } lists[] = {
-        {"Srp256, Srp, Legacy_Auth", "Srp256, Srp, Legacy_Auth", ""},
-        {"legacy_auth,SRP", "Legacy_Auth, Srp", ""},
-        {"Srp Srp  srp", "Srp", ""},
-        {"Srp, Win_Sspi", nullptr, "Win_Sspi"},
-        {" , ", nullptr, " , "},
-    };
-    for (const auto& l : lists) {
-        AuthPluginList list;
-        AnsiString unknown;
-        EXPECT_EQ(ParseAuthPlugins(l.text, &list, &unknown), l.list != nullptr);
-        EXPECT_EQ((l.list ? list.Text() : unknown).Bytes(), l.list ? l.list : l.unknown);
-    }
-    WireCryptPolicy policy = WireCryptPolicy::kEnabled;
-    EXPECT_TRUE(ParseWireCrypt("REQUIRED", &policy));
-    EXPECT_EQ(policy, WireCryptPolicy::kRequired);
-    EXPECT_TRUE(ParseWireCrypt("disabled", &policy));
-    EXPECT_EQ(policy, WireCryptPolicy::kDisabled);
-    EXPECT_FALSE(ParseWireCrypt("on", &policy) || ParseWireCrypt("", &policy));
-
+// The cipher list (its parsing and its order: wirecryptplugin=), the key announcements
+// and the ciphers they make; the plugin lists and policies are read in
+// tests/host/commands_test.cpp.
+TEST(Login, CipherListsAndKeyAnnouncements) {
     const std::string fb4 =
         Z("\0\x09Symmetric\x01\x14"
           "ChaCha64 ChaCha Arc4\x03\x11"
