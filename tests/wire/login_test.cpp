@@ -419,9 +419,7 @@ TEST(DecodeAuxiliaryPort, SocketAddressLayouts) {
         {Join({{10}, Bytes(v4.begin() + 1, v4.end())}), 0, ""},  // 16 bytes of IPv6
         {Join({{2, 0, 0x0B, 0xEA}, v6}), 0, ""},                 // 28 bytes of IPv4
         {Join({{0, 2}, Bytes(v4.begin() + 2, v4.end())}), 0, ""},
-        {{}, 0, ""},
-        {{0xEA, 0x0B, 0x00, 0x02, 0x01, 0x00, 0x00, 0x7F}, 0, ""},
-        {Join({v4, {0}}), 0, ""},
+        {Join({v4, {0}}), 0, ""},  // 17 and 15 bytes
         {Bytes(v4.begin(), v4.end() - 1), 0, ""},
     };
     for (const auto& c : cases) {
