@@ -1,58 +1,22 @@
 #pragma once
 // The connection tests' fixture: a scripted server, a sink that records what the
-// connection hands on ("NAME count", "lost HANDLE: reason"), and a connection object.
+// connection hands on, and a connection object.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <future>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
 #include <vector>
 
 #include "channel/database.h"
 #include "support/fake_firebird.h"
+#include "support/recording_sink.h"
 #include "wire/protocol.h"
 
 namespace varnel_test {
 
 using Ids = std::vector<int32_t>;
-using Texts = std::vector<std::string>;
-
-class RecordingSink : public IEventSink {
-public:
-    void EventFired(int32_t, const AnsiString& name, int32_t count) override {
-        Record(name.Bytes() + " " + std::to_string(count));
-    }
-    void ConnectionLost(int32_t connection, const AnsiString& reason) override {
-        Record("lost " + std::to_string(connection) + ": " + reason.Bytes());
-    }
-    void ConnectionRestored(int32_t connection, const AnsiString&) override {
-        Record("restored " + std::to_string(connection));
-    }
-    bool WaitFor(size_t n) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs),
-                                 [&] { return firings_.size() >= n; });
-    }
-    Texts Firings() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return firings_;
-    }
-
-private:
-    void Record(const std::string& firing) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        firings_.push_back(firing);
-        changed_.notify_all();
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    Texts firings_;
-};
 
 inline Ids EventIds(const std::vector<FirebirdRequest>& requests) {
     Ids ids;
@@ -80,14 +44,6 @@ inline std::unique_ptr<CDatabase> NewDatabase(IEventSink* sink = nullptr) {
     database->firstReportWaitMs = 0;
     database->reportLimitMs = 300;
     return database;
-}
-
-template <class Condition>
-bool Eventually(Condition condition) {
-    for (int i = 0; i < kWaitMs / 2 && !condition(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return condition();
 }
 
 class ConnectionTest : public ::testing::Test {
@@ -125,15 +81,15 @@ protected:
         }
         return ids;
     }
-    // Runs `work` on a helper thread; when it hangs, closing the auxiliary connection
-    // frees a listener stuck in its read, so that the test still ends. False then.
+    // Runs `work` on a helper thread; when it hangs, ending the connections frees a
+    // thread stuck in a read, so that the test still ends. False then.
     template <class Work>
     bool RunInTime(Work work) {
         std::future<void> done = std::async(std::launch::async, work);
         const bool inTime =
             done.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready;
         if (!inTime) {
-            fake.CloseAuxiliary();
+            fake.DropConnections();
         }
         done.get();
         return inTime;

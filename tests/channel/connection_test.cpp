@@ -1,8 +1,8 @@
-// The connection object against a scripted server: the exact bytes of the connect
-// sequence and of op_detach, the version text, and refused connects; subscriptions and
-// the event listener: the auxiliary connection, reports and the firings handed on,
-// cancelling, repairs, and what a server may do on the auxiliary connection that a real
-// one will not on demand.
+// The connection object against a scripted server: the exact bytes of the attach, the
+// information request and op_detach, the version text, and refused connects;
+// subscriptions and the event listener: the auxiliary connection, reports and the
+// firings handed on, cancelling, repairs, and what a server may do on the auxiliary
+// connection that a real one will not on demand.
 
 #include <gtest/gtest.h>
 
@@ -21,37 +21,22 @@ std::string Item(char tag, bool (*get)(char*, uint32_t*)) {
     return std::string(1, tag) + static_cast<char>(size) + std::string(name, size);
 }
 
-TEST_F(ConnectionTest, ConnectSendsThreeRequestsWithTheirExactBytes) {
+// Protocol 10's attach carries the user name and the password's 11-byte legacy hash,
+// never the password (crypt(3) reads eight characters): a block of 46 bytes with two
+// bytes of padding. Each request leaves in one piece. What op_connect offers the real
+// servers take (tests/integration), all but the OS user and host it names.
+TEST_F(ConnectionTest, ConnectAttachesWithTheLegacyHash) {
     fake.databaseHandle = 0x01020304;
-    // The password never travels: its 11-byte legacy hash does (crypt(3) reads eight
-    // characters), so the block is 46 bytes and travels with two bytes of padding.
     ASSERT_TRUE(db->ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterke"));
     EXPECT_EQ(db->databaseHandle, 0x01020304);
     EXPECT_EQ(db->serverVersion.Bytes(), "LI-V6.3.11.33637 Firebird 3.0");
     const std::vector<FirebirdRequest> r = fake.Requests();
     ASSERT_EQ(fake.Operations(), (Ids{op_connect, op_attach, op_info_database}));
-    // Protocol 10 and 13 to 17 with their weights; the user identification with A of
-    // Srp256 as hex text in parts of a sequence byte and up to 254 bytes.
-    EXPECT_EQ(r[0].ints,
-              (std::vector<uint32_t>{1, 19,     3, 1,      6, 10, 1,      2, 3,      2, 0x800D, 1,
-                                     0, 3,      4, 0x800E, 1, 0,  3,      6, 0x800F, 1, 0,      3,
-                                     8, 0x8010, 1, 0,      3, 10, 0x8011, 1, 0,      3, 12}));
-    ASSERT_EQ(r[0].opaques.size(), 2u);
-    EXPECT_EQ(r[0].opaques[0], FromText("employee"));
-    const std::string items(r[0].opaques[1].begin(), r[0].opaques[1].end());
-    std::string a, rest;
-    for (size_t at = 0; at + 2 <= items.size(); at += 2 + static_cast<uint8_t>(items[at + 1])) {
-        const std::string value = items.substr(at + 2, static_cast<uint8_t>(items[at + 1]));
-        (items[at] == 7 ? a : rest) +=
-            items[at] == 7 ? value.substr(1) : items.substr(at, 2) + value;
-    }
-    EXPECT_EQ(a.find_first_not_of("0123456789ABCDEF"), std::string::npos);
-    EXPECT_GE(a.size(), 200u);
-    EXPECT_EQ(rest, std::string("\x09\x06SYSDBA\x08\x06Srp256\x0A\x18Srp256, Srp, Legacy_Auth"
-                                "\x0B\x04\x01\0\0\0",
-                                48) +
-                        Item(1, &platform::GetUserNameText) +
-                        Item(4, &platform::GetComputerNameText) + std::string("\x06\0", 2));
+    const std::string identification(r[0].opaques.at(1).begin(), r[0].opaques.at(1).end());
+    EXPECT_NE(
+        identification.find(Item(1, &platform::GetUserNameText) +
+                            Item(4, &platform::GetComputerNameText) + std::string("\x06\0", 2)),
+        std::string::npos);
     const Bytes dpb = Join({{1, 0x3A, 4, 0x78, 0x0A, 0, 0, 0x3F, 4, 3, 0, 0, 0, 0x30, 4},
                             FromText("NONE"),
                             {0x39, 4, 0, 0, 0, 0x0F, 0x1C, 6},
@@ -228,7 +213,8 @@ TEST_F(ConnectionTest, RefusedRequests) {
 
 // The replies to op_connect_request: the client connects where the main connection
 // goes, whatever address the server names; the failures say why, leave nothing
-// behind, and the main connection stays in step for the next subscription.
+// behind, and the main connection stays in step for the next subscription. From
+// protocol 13 on a connect that fails is followed by op_abort_aux_connection.
 TEST_F(ConnectionTest, AuxiliaryReplies) {
     const struct {
         AuxiliaryReply reply;
@@ -243,6 +229,7 @@ TEST_F(ConnectionTest, AuxiliaryReplies) {
         SCOPED_TRACE(c.message);
         std::unique_ptr<CDatabase> database = NewDatabase();
         ASSERT_TRUE(Connect(*database));
+        database->protocolVersion = 13;
         fake.SetAuxiliaryReply(c.reply);
         EXPECT_EQ(database->SubscribeEvent("ORDERS"), *c.message == '\0');
         if (*c.message != '\0') {
@@ -257,6 +244,7 @@ TEST_F(ConnectionTest, AuxiliaryReplies) {
         EXPECT_TRUE(fake.WaitAuxiliaryConnected(fake.Requests(op_que_events).size()));
     }
     EXPECT_EQ(fake.Requests(op_que_events).size(), 4u);
+    EXPECT_EQ(fake.Requests(op_abort_aux_connection).size(), 1u);
     EXPECT_EQ(fake.strayBytes, 0u);
 }
 
@@ -272,7 +260,7 @@ TEST_F(ConnectionTest, TheListenerRepairsTheEventConnection) {
                           Words({op_exit}),
                           Words({op_event, 0, 0x7FFFFFF0u}),
                           Words({op_event, 0}),
-                          Words({1234, 0, 0, 0})};
+                          Words({1234})};
     size_t queued = 1, n = 0;
     for (const Bytes& end : ends) {
         SCOPED_TRACE(++n);

@@ -9,27 +9,20 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/system_calls.h"
+#include "channel/connection_fixture.h"
 
 namespace {
 
 using platform::EventHandle;
+using varnel_test::Eventually;
 constexpr ErrorKind kOk = ErrorKind::kNone;
 
 EventHandle NewEvent() {
     return platform::NewEvent(false, false);
 }
 
-template <class Condition>
-bool Eventually(Condition condition) {  // within ten seconds
-    for (int i = 0; i < 10000 && !condition(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return condition();
-}
-
 // Counts its runs and the handles given back, keeping the last of each; `onRun` (set
-// before registering) runs inside Run.
+// before the thread starts) runs inside Run.
 struct RecordingListener : EventListener {
     int32_t Run(intptr_t parameter, EventHandle) override {
         lastRun = parameter;
@@ -50,11 +43,10 @@ struct RecordingListener : EventListener {
     std::function<void()> onRun;
 };
 
-// Registration needs a running thread; an event or the thread that cannot be made
-// leaves nothing behind and a later Initialize works; a handle is registered once and
-// run when set; destruction waits for a run under way and hands the handles back. (The
-// connection registers one handle: the set's limit of 64 is the platform's.)
-TEST(ListenerThread, Lifecycle) {
+// The thread runs the listener each time its handle is set; a thread cannot be started
+// twice; destruction waits for a run under way and hands the handle back. (A thread or
+// an event that cannot be made: SystemRefusals in fault_test.cpp.)
+TEST(ListenerThread, RunsTheListenerAndHandsItsHandleBack) {
     static std::atomic<bool> ran{false};
     RecordingListener listener;
     listener.onRun = [] {
@@ -64,29 +56,8 @@ TEST(ListenerThread, Lifecycle) {
     EventHandle handle = NewEvent();
     {
         CListenerThread thread;
-        EXPECT_EQ(thread.AddHandle(handle, &listener, 1), ErrorKind::kState);
-        EXPECT_EQ(thread.RemoveHandle(handle), ErrorKind::kState);
-        EXPECT_EQ(thread.Shutdown(10000), kOk);
-        for (int nth = 1; nth <= 5; ++nth) {  // each of the four events, then the thread
-            platform::FailSystemCall(
-                nth < 5 ? platform::SystemCall::kEvent : platform::SystemCall::kThread,
-                nth < 5 ? nth : 1);
-            EXPECT_EQ(thread.Initialize(), ErrorKind::kSystem);
-            platform::ResetSystemCalls();
-            EXPECT_FALSE(thread.IsRunning());
-            EXPECT_EQ(thread.HandleCount(), 0u);
-        }
-        ASSERT_EQ(thread.Initialize(), kOk);
-        EXPECT_TRUE(thread.IsRunning());
+        ASSERT_EQ(thread.Initialize(handle, &listener, 5), kOk);
         EXPECT_EQ(thread.Initialize(), ErrorKind::kState);
-        EXPECT_EQ(thread.Shutdown(10000), kOk);
-        EXPECT_FALSE(thread.IsRunning());
-        uint32_t code = 99;
-        EXPECT_TRUE(thread.GetExitCode(&code) && code == 0);
-        ASSERT_EQ(thread.Initialize(), kOk);
-        ASSERT_EQ(thread.AddHandle(handle, &listener, 5), kOk);
-        EXPECT_EQ(thread.AddHandle(handle, &listener, 0), ErrorKind::kState);  // once only
-        EXPECT_EQ(thread.AddHandle(nullptr, &listener, 0), ErrorKind::kState);
         ASSERT_TRUE(platform::SignalEvent(handle));
         EXPECT_TRUE(Eventually([&] { return listener.runs == 1; }) && listener.lastRun == 5);
     }
@@ -95,26 +66,19 @@ TEST(ListenerThread, Lifecycle) {
     platform::CloseEvent(handle);
 }
 
-// An exception from Run ends the thread with code 1, and nothing waits for it;
-// removing a handle hands it back.
+// An exception from Run ends the thread with code 1, and nothing waits for it.
 TEST(ListenerThread, ExceptionFromRunEndsTheThread) {
-    RecordingListener thrower, other;
+    RecordingListener thrower;
     thrower.onRun = [] { throw std::runtime_error("listener failed"); };
+    EventHandle handle = NewEvent();
     CListenerThread thread;
-    ASSERT_EQ(thread.Initialize(), kOk);
-    EventHandle handle = NewEvent(), late = NewEvent();
-    ASSERT_EQ(thread.AddHandle(handle, &thrower, 0), kOk);
+    ASSERT_EQ(thread.Initialize(handle, &thrower, 0), kOk);
     ASSERT_TRUE(platform::SignalEvent(handle));
     uint32_t code = 0;
     EXPECT_TRUE(Eventually([&] { return thread.GetExitCode(&code); }) && code == 1);
-    EXPECT_EQ(thread.AddHandle(late, &other, 0), ErrorKind::kClosed);
-    EXPECT_EQ(thread.HandleCount(), 3u);
-    EXPECT_EQ(thread.RemoveHandle(handle), kOk);
-    EXPECT_TRUE(thrower.releases == 1 && thrower.released == handle);
     EXPECT_EQ(thread.Shutdown(10000), kOk);
-    EXPECT_EQ(other.releases, 0);
+    EXPECT_TRUE(thrower.releases == 1 && thrower.released == handle);
     platform::CloseEvent(handle);
-    platform::CloseEvent(late);
 }
 
 // A shutdown that times out hands everything back at once; the thread, still inside
@@ -131,8 +95,7 @@ TEST(ListenerThread, ShutdownTimeOutLeavesTheThreadItsOwnState) {
     EventHandle handle = NewEvent();
     {
         CListenerThread thread;
-        ASSERT_EQ(thread.Initialize(), kOk);
-        ASSERT_EQ(thread.AddHandle(handle, stuck, 0), kOk);
+        ASSERT_EQ(thread.Initialize(handle, stuck, 0), kOk);
         ASSERT_TRUE(platform::SignalEvent(handle));
         ASSERT_TRUE(Eventually([] { return stuck->runs == 1; }));
         EXPECT_EQ(thread.Shutdown(50), ErrorKind::kTimeout);

@@ -15,9 +15,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-ConnectionOptions Reconnecting(uint32_t timeoutMs = 5000) {
+// A time-out shorter than the default, so that a call that waits for it fails soon, and
+// pauses between the tries to connect again of at most 20 ms (0: no tries).
+ConnectionOptions Limits(uint32_t timeoutMs = 5000, uint32_t reconnectCeilingMs = 20) {
     ConnectionOptions options;
-    options.reconnectCeilingMs = 20;
+    options.reconnectCeilingMs = reconnectCeilingMs;
     options.timeoutMs = timeoutMs;
     return options;
 }
@@ -34,7 +36,7 @@ const char kBeingRestored[] =
 // fail at once; the server's first reports set the counts without a delivery, then
 // the restore is reported, and the next firing is delivered with its count.
 TEST_F(ConnectionTest, ALostConnectionComesBackWithEverySubscription) {
-    ASSERT_TRUE(Connect(*db, Reconnecting()));
+    ASSERT_TRUE(Connect(*db, Limits()));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(db->SubscribeEvent("PAYMENTS"));
     ASSERT_TRUE(Report(1, "ORDERS", 4, 3));
@@ -77,7 +79,7 @@ TEST_F(ConnectionTest, ARestoreThatFailsAtAnyStepTriesAgain) {
         SCOPED_TRACE(step);
         RecordingSink notices;
         std::unique_ptr<CDatabase> database = NewDatabase(&notices);
-        ASSERT_TRUE(Connect(*database, Reconnecting()));
+        ASSERT_TRUE(Connect(*database, Limits()));
         const size_t queued = fake.Requests(op_que_events).size();
         ASSERT_TRUE(database->SubscribeEvent("ORDERS"));
         ASSERT_TRUE(fake.WaitForRequests(op_que_events, queued + 2));  // and after the report
@@ -96,12 +98,14 @@ TEST_F(ConnectionTest, ARestoreThatFailsAtAnyStepTriesAgain) {
 // time-out's error within the time-out and a second, and the connection comes back.
 TEST_F(ConnectionTest, ASilentServerCostsACallItsTimeOut) {
     fake.firstReports = true;
-    ASSERT_TRUE(Connect(*db, Reconnecting(1000)));
+    ASSERT_TRUE(Connect(*db, Limits(1000)));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(fake.WaitForRequests(op_que_events, 2));
     fake.FaultAtReply(1, Fault::kStall);
     const Clock::time_point start = Clock::now();
-    EXPECT_FALSE(db->SubscribeEvent("PAYMENTS"));
+    bool subscribed = true;
+    EXPECT_TRUE(RunInTime([&] { subscribed = db->SubscribeEvent("PAYMENTS"); }));
+    EXPECT_FALSE(subscribed);
     EXPECT_GE(MsSince(start), 900);  // the tick count is coarser than the clock
     EXPECT_LT(MsSince(start), 2000);
     EXPECT_EQ(db->ErrorText().Bytes(), "The server did not answer in time (time-out: 1 s).");
@@ -112,7 +116,7 @@ TEST_F(ConnectionTest, ASilentServerCostsACallItsTimeOut) {
 
 // Disconnect while the tries go on returns at once, and leaves no thread.
 TEST_F(ConnectionTest, DisconnectEndsTheTries) {
-    ASSERT_TRUE(Connect(*db, Reconnecting()));
+    ASSERT_TRUE(Connect(*db, Limits()));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     for (int i = 0; i < 1000; ++i) {
         fake.FailNext(op_connect, {});
@@ -149,10 +153,12 @@ TEST_F(ConnectionTest, ASubscriptionWaitsForItsFirstReport) {
 }
 
 // The event port drops every connect: the repair waits without the lock, so a
-// subscription meanwhile fails at once; the repair gives up within its time.
+// subscription meanwhile fails at once; the repair gives up within its time, and (from
+// protocol 13 on) tells the server not to wait for the connection.
 TEST_F(ConnectionTest, ASilentEventPortHoldsNoCall) {
     db->repairBudgetMs = 600;
-    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(Connect(*db, Limits(2000, 0)));
+    db->protocolVersion = 13;
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
     AuxiliaryReply silent;
@@ -170,12 +176,13 @@ TEST_F(ConnectionTest, ASilentEventPortHoldsNoCall) {
     EXPECT_EQ(sink.Firings()[0],
               "lost 7: The event connection was lost and could not be made again: Unable to "
               "connect (timed out).");
+    EXPECT_FALSE(fake.Requests(op_abort_aux_connection).empty());
 }
 
 // Unloading while the listener waits for the answer to its queue again: the
 // disconnect keeps to its grace.
 TEST_F(ConnectionTest, AnUnloadDoesNotWaitForAReQueue) {
-    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(Connect(*db, Limits(2000, 0)));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
     fake.FaultAtReply(1, Fault::kStall);

@@ -1,6 +1,6 @@
-// The host functions' checks in their order, the connection string's rules, what
-// reaches the worker, the subscription records and the delivery of firings and losses
-// to their commands. One fault per call is in tests/scripts/offline_checks.prg.
+// What reaches the worker from the host functions, the connection string's rules, the
+// subscription records and the delivery of firings and losses to their commands. The
+// checks that refuse a call, in their order, are in tests/scripts/offline_checks.prg.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -61,37 +61,29 @@ protected:
 };
 
 TEST_F(CommandsTest, ConnectionStrings) {
-    const char* port = "Port must be 1 to 65535.";
     const struct {
         const char* connection;
         std::string outcome;
     } cases[] = {
-        // Keys in any case; values keep theirs.
+        // Keys in any case; values keep theirs. (The strings refused are in
+        // tests/scripts/offline_checks.prg.)
         {"SERVER=Db1;DataBase=C:\\X.FDB;User=Ann;PassWord=Pw", "Db1|C:\\X.FDB|Ann|Pw|3050"},
         // uid= wins over user=, password= over pwd=, wherever they stand; a key given
         // twice yields its first occurrence.
         {"user=u1;server=s;database=d;uid=u2;pwd=p1;password=p2", "s|d|u2|p2|3050"},
         {"server=s1;server=s2;database=d;uid=u", "s1|d|u||3050"},
-        // A blank after the equals sign belongs to the value; one before spoils the key.
+        // A blank after the equals sign belongs to the value.
         {"server= s;database=d;uid=u", " s|d|u||3050"},
-        {"server =s;database=d;uid=u", "Server name is not found."},
         // A key stands at the start or after a ";" (blanks before it skipped); the text
         // of a key inside a value is part of the value, which may hold "=".
         {"server=s;database=d;password=xuser=abc;user=real", "s|d|real|xuser=abc|3050"},
         {"password=port=1;server=xserver=evil;database=d;uid=u", "xserver=evil|d|u|port=1|3050"},
         {"  server=s;\t Database=d ;uid=u;pwd=a=b", "s|d |u|a=b|3050"},
-        {"xserver=s;database=d;uid=u", "Server name is not found."},
         {"server=s;database=d;user=last one", "s|d|last one||3050"},
-        // Ports: empty, digits then letters, blanks and a sign; the others refused after
-        // the older checks.
+        // Ports: empty, digits then letters, blanks and a sign.
         {"server=s;database=d;uid=u;port=;", "s|d|u||3050"},
         {"server=s;database=d;uid=u;port=3051abc", "s|d|u||3051"},
         {"server=s;database=d;uid=u;port=  +65535", "s|d|u||65535"},
-        {"server=s;database=d;uid=u;port=abc", port},
-        {"server=s;database=d;uid=u;port=  -12", port},
-        {"server=s;database=d;uid=u;port=68586", port},
-        {"server=s;database=d;uid=u;port=99999999999", port},
-        {"database=d;uid=u;port=0", "Server name is not found."},
         // The login's keys, checked last.
         {"server=s;database=d;uid=u;WireCrypt=Required;AuthClient=srp, legacy_auth;"
          "connecttimeout=5",
@@ -99,23 +91,13 @@ TEST_F(CommandsTest, ConnectionStrings) {
         // No value can change another setting.
         {"server=s;database=d;uid=u;password=pw_wirecrypt=disabled;wirecrypt=Required",
          "s|d|u|pw_wirecrypt=disabled|3050|Required"},
-        {"server=s;database=d;uid=u;wirecrypt=on",
-         "Wire encryption must be Required, Enabled or Disabled."},
         {"server=s;database=d;uid=u;WireCryptPlugin=arc4 ChaCha", "s|d|u||3050|Arc4, ChaCha"},
-        {"server=s;database=d;uid=u;Reconnect=NO;timeout=5",
-         "s|d|u||3050|timeout 5 s|reconnect 0 s"},
+        {"server=s;database=d;uid=u;Reconnect=NO;timeout=5;wirecrypt=DISABLED",
+         "s|d|u||3050|Disabled|timeout 5 s|reconnect 0 s"},
+        {"server=s;database=d;uid=u;authclient=legacy_auth,SRP Srp  srp",
+         "s|d|u||3050|Legacy_Auth, Srp"},
         {"server=s;database=d;uid=u;reconnect=3600;timeout=3600",
          "s|d|u||3050|timeout 3600 s|reconnect 3600 s"},
-        {"server=s;database=d;uid=u;reconnect=yes", "Reconnect must be No or 1 to 3600 seconds."},
-        {"server=s;database=d;uid=u;reconnect=0", "Reconnect must be No or 1 to 3600 seconds."},
-        {"server=s;database=d;uid=u;timeout=3601", "Time-out must be 1 to 3600 seconds."},
-        {"server=s;database=d;uid=u;wirecryptplugin=ChaCha20",
-         "Unknown wire encryption method: ChaCha20. ChaCha64, ChaCha and Arc4 are known."},
-        {"server=s;database=d;uid=u;authclient=Srp Win_Sspi",
-         "Unknown authentication method: Win_Sspi. Srp256, Srp and Legacy_Auth are known."},
-        {"server=s;database=d;uid=u;connecttimeout=0",
-         "Connect time-out must be 1 to 3600 seconds."},
-        {"server=s;port=0;database=d;uid=u;wirecrypt=on", port},
         {"server=h;database=\\\\srv\\c:\\db.fdb;uid=u", "h|c:\\db.fdb|u||3050"},
     };
     for (const auto& c : cases) {
@@ -123,7 +105,7 @@ TEST_F(CommandsTest, ConnectionStrings) {
     }
 }
 
-TEST_F(CommandsTest, ConnectChecksInOrderAndLimits) {
+TEST_F(CommandsTest, ConnectAtItsLimits) {
     const std::string h64(64, 'h'), d256(256, 'd'), u64(64, 'u'), p64(64, 'p');
     const struct {
         std::vector<std::string> texts;
@@ -131,17 +113,11 @@ TEST_F(CommandsTest, ConnectChecksInOrderAndLimits) {
         std::string outcome;
     } cases[] = {
         {{h64, d256, u64, p64}, {}, h64 + "|" + d256 + "|" + u64 + "|" + p64 + "|3050"},
-        {{"", "", u64 + "u", p64 + "p"}, {}, "Host name is empty."},
-        {{"h", "", u64 + "u", ""}, {}, "Database name is empty."},
-        {{"h", "d", u64 + "u", p64 + "p"}, {}, "User name is too long. 64 chars is max."},
         // A server part is dropped, and the limit applies after it is gone.
         {{"h", "\\\\srv\\rest\\of.fdb", "", ""}, {1}, "h|rest\\of.fdb|||1"},
         {{"h", "\\\\srv\\" + d256, "", ""}, {65535}, "h|" + d256 + "|||65535"},
-        // A character argument ends at its first NUL. Ports out of range come last.
+        // A character argument ends at its first NUL.
         {{std::string("host\0junk", 9), "d", "u", "p"}, {3051}, "host|d|u|p|3051"},
-        {{"h", "d", "u", "p"}, {0}, "Port must be 1 to 65535."},
-        {{"h", "d", "u", "p"}, {65536}, "Port must be 1 to 65535."},
-        {{"", "d", "u", "p"}, {-1}, "Host name is empty."},
     };
     for (const auto& c : cases) {
         std::vector<A> args;
@@ -161,17 +137,12 @@ TEST_F(CommandsTest, ConnectChecksInOrderAndLimits) {
     EXPECT_EQ(r.error, "Unable to connect.");
 }
 
-TEST_F(CommandsTest, SubscribeChecksInOrderAndNothingSentOnFailure) {
+TEST_F(CommandsTest, SubscribeAtItsLimits) {
     const std::string n64(64, 'N'), t64 = std::string(59, 't') + "<Msg>";
     const struct {
         std::string name, tmpl;
-        std::string outcome;  // the error, or "handle|name" of the request sent
+        std::string outcome;  // "handle|name" of the request sent
     } cases[] = {
-        {"", "x", "Event name is empty."},
-        {n64 + "N", std::string(70, 'x'), "Event name is too long. 64 chars is max."},
-        {"E", t64 + "t", "Function name is too long. 64 chars is max."},
-        {"E", "f(<msg>)", "Function does not have <Msg> keyword."},
-        {"E", "", "Function does not have <Msg> keyword."},
         {n64, t64, "3|" + n64},
         {"E", "<Msg> and <Msg>", "3|E"},
         {std::string("AB\0CD", 5), "<Msg>", "3|AB"},

@@ -1,7 +1,8 @@
-// The library end to end through the simulated host: a trigger's event on every server,
-// and a main thread busy while many transactions fire on several connections. Handles,
-// refusals and disconnects are checked by the server scripts in tests/scripts; a name
-// on two connections by Varnel.dll's test in tests/host.
+// The library end to end through the simulated host: a main thread busy while many
+// transactions fire on several connections. A trigger's event running its command is
+// checked on every server by the restart tests and the server scripts; handles,
+// refusals and disconnects by the server scripts in tests/scripts; a name on two
+// connections by Varnel.dll's test beside this one.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,37 +24,6 @@ void PumpFor(SimHost& host, int ms) {
         host.Pump(20);
     }
 }
-
-class LibraryServer : public ::testing::TestWithParam<const char*> {};
-
-// A connection string with wirecrypt=Required (over IPv6 where the server listens on
-// ::1, the event connection too): a trigger's event runs the subscriber's command.
-TEST_P(LibraryServer, ATriggersEventRunsTheCommand) {
-    varnel_test::TestServerConfig server;
-    VARNEL_NEED_TEST_SERVER(server, GetParam());
-    SimHost host;
-    ASSERT_TRUE(host.Load()) << host.LoadError();
-    const std::string text = "server=" + server.host + ";port=" + std::to_string(server.port) +
-                             ";database=" + server.database + ";user=" + server.user +
-                             ";password=" + server.password + ";wirecrypt=Required";
-    const SimHost::Result r = host.Call("VN_STRINGCONNECT", {A::Text(text)});
-    ASSERT_FALSE(r.raised) << r.error;
-    ASSERT_FALSE(
-        host.Call("VN_SUBSCRIBE", {A::Int(r.value.intValue), A::Text("ORDERS"), A::Text("? <Msg>")})
-            .raised);
-    // Inserts until the first report, which only sets the counts, has come and gone.
-    for (int round = 0; round < 10 && host.executed.empty(); ++round) {
-        ASSERT_EQ(varnel_test::RunIsql(server, "insert into orders(item) values('x'); commit;"), 0);
-        PumpFor(host, 1000);
-    }
-    EXPECT_EQ(host.executed, std::vector<std::string>{"? \"ORDERS: 1\""});
-    host.Unload();
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, LibraryServer,
-                         ::testing::Values(varnel_test::kLegacyServer,
-                                           varnel_test::kFirebird3Default, varnel_test::kFirebird4,
-                                           varnel_test::kIPv6Server));
 
 // Nothing is lost, nothing runs twice; each name's counts add up, merged per connection.
 TEST(BusyHost, NothingIsLostAndNothingRunsTwice) {

@@ -14,8 +14,8 @@ h2 = VN_STRINGCONNECT("SERVER=" + server + ";Database=" + db + ";uid=" + user + 
 * A server part in front of the path is dropped.
 h3 = VN_CONNECT(server, "\\elsewhere\" + db, user, pw, port)
 ? "handles", h1, h2, h3
-* The lowest free handle is given out again.
-VN_DISCONNECT(h2)
+* The lowest free handle is given out again. A function without a result gives .T.
+? VN_DISCONNECT(h2)
 h4 = VN_CONNECT(server, db, user, pw, port)
 ? "reconnected", h4
 * Refused by the server: login, database path.

@@ -1,6 +1,6 @@
 * Values print as they are. A statement that does not parse is reported with its line
 * number, nothing of it runs, and the script goes on; so does a host error. The exit
-* status is then 2, even after other errors.
+* status is then 2, even after other errors. READ EVENTS 0 returns at once.
 * status: 2
 ? "a" + 'b' + [c]
 ? [it's "quoted"], 'x'
@@ -28,6 +28,7 @@ RUN
 VN_DISCONNECT(1, 2)
 ? 1 + 'a'
 ? 2147483647 + 1
+READ EVENTS 0
 * A connection that fails: -1 comes back before the error, and nothing is assigned.
 h = VN_CONNECT("127.0.0.1", "d", "u", "p", 1)
 ? h

@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "check.h"
-#include "common/version.h"
 #include "platform/module.h"
 #include "platform/thread.h"
 #include "simhost/sim_host.h"
@@ -84,7 +83,6 @@ void ThroughTheSimulatedHost(const std::string& library) {
     // Messages that are not the library's pass through its procedure to the window's own.
     CHECK(platform::SendWindowMessage(host.Window(), 0x0201, 5, 9) ==
           SimHost::OwnResult(0x0201, 5, 9));
-    CHECK_TEXT(host.Call("VN_VERSION").text, varnel::kVersion);
     uint32_t start = Step("VN_STRINGCONNECT");
     SimHost::Result r = host.Call(
         "VN_STRINGCONNECT", {A::Text("SERVER=" + server + ";Database=" + database + ";UID=" + user +
@@ -92,22 +90,9 @@ void ThroughTheSimulatedHost(const std::string& library) {
     std::printf("connect: %u ms\n", NowMs() - start);
     CHECK_TEXT(r.error, "");
     CHECK(r.hasValue && r.value.type == 'I' && r.value.intValue == 1);
-    Step("VN_CONNECT with a wrong password, and to a closed port");
-    std::vector<A> login = {A::Text(server), A::Text(database), A::Text(user),
-                            A::Text("wrong-password"), A::Int(port)};
-    r = host.Call("VN_CONNECT", login);
-    CHECK(r.status == hostabi::kStatusRaised && r.hasValue && r.value.intValue == -1);
-    CHECK_TEXT(r.error,
-               "Your user name and password are not defined. Ask your database "
-               "administrator to set up a Firebird login.\n");
-    r = host.Call("VN_CONNECT", {A::Text("127.0.0.1"), A::Text(database), A::Text(user),
-                                 A::Text(password), A::Int(1)});
-    CHECK_TEXT(r.error, "Unable to connect.");
-
     Step("VN_SUBSCRIBE");
     CHECK_TEXT(host.Call("VN_SUBSCRIBE", {A::Int(1), A::Text("ORDERS"), A::Text("? <Msg>")}).error,
                "");
-    CHECK_TEXT(host.Call("VN_LIST_SUBSCR").text, "ORDERS\t\t? <Msg>\n");
     PumpUntil(1, 300);  // the server's first report only sets the counts
     CHECK(host.executed.empty());
     Ready();
@@ -134,12 +119,10 @@ void ThroughTheSimulatedHost(const std::string& library) {
     CHECK_TEXT(host.Call("VN_DISCONNECT", {A::Int(1)}).error, "");
     std::printf("disconnect with a subscription: %u ms\n", NowMs() - start);
     CHECK(NowMs() - start < 3000);
-    CHECK_TEXT(host.Call("VN_DISCONNECT", {A::Int(1)}).error, "The connection handle is wrong.");
-    CHECK_TEXT(host.Call("VN_LIST_SUBSCR").text, "ORDERS\t\t? <Msg>\n");  // the record stays
 
     Step("unloading with a subscribed connection");
-    login[3].text = password;
-    r = host.Call("VN_CONNECT", login);
+    r = host.Call("VN_CONNECT", {A::Text(server), A::Text(database), A::Text(user),
+                                 A::Text(password), A::Int(port)});
     CHECK(r.value.intValue == 1);  // the freed handle again
     CHECK_TEXT(
         host.Call("VN_SUBSCRIBE", {A::Int(1), A::Text("WINE_IDLE"), A::Text("x <Msg>")}).error, "");
@@ -188,10 +171,6 @@ void AsADeclaredLibrary(const std::string& path) {
     auto take = Find<int32_t(VARNEL_STDCALL*)(int32_t*, char*, int32_t)>(module, "VnTakeFiring");
     auto disconnect = Find<int32_t(VARNEL_STDCALL*)(int32_t)>(module, "VnDisconnect");
     auto unload = Find<int32_t(VARNEL_STDCALL*)()>(module, "VnUnload");
-    auto version = Find<int32_t(VARNEL_STDCALL*)(char*, int32_t)>(module, "VnVersion");
-    char text[16] = {};
-    CHECK(version(text, sizeof text) == static_cast<int32_t>(sizeof varnel::kVersion));
-    CHECK_TEXT(text, varnel::kVersion);
 
     platform::WindowHandle window = platform::CreateHostWindow(&Count);
     CHECK(setNotify(reinterpret_cast<intptr_t>(window), kMessage) == 1);

@@ -1,8 +1,7 @@
 // The Windows platform layer where the end-to-end programs do not reach it: the wait on
-// many events, the threads' exit codes, the lock, the clock, the names, the text
-// functions, long random draws and the reasons of failed socket calls. The events, the
-// window with its subclass and posted messages, and the sockets run under
-// library_e2e.cpp.
+// many events, the threads' exit codes, the clock, the names, long random draws and the
+// reasons of failed socket calls. The events, the window with its subclass and posted
+// messages, the sockets, the lock and the text functions run under library_e2e.cpp.
 
 #include <cstdio>
 #include <cstring>
@@ -11,11 +10,9 @@
 #include "check.h"
 #include "platform/clock.h"
 #include "platform/event.h"
-#include "platform/lock.h"
 #include "platform/names.h"
 #include "platform/random.h"
 #include "platform/socket.h"
-#include "platform/text.h"
 #include "platform/thread.h"
 
 namespace {
@@ -92,43 +89,6 @@ void TestThreads() {
     CloseThread(thrower);
 }
 
-struct Counter {
-    Lock lock;
-    EventHandle go = NewEvent(true, false);
-    long value = 0;
-};
-
-uint32_t CountingThread(void* argument) {
-    auto* counter = static_cast<Counter*>(argument);
-    WaitForEvent(counter->go, kInfinite);
-    for (int i = 0; i < 200000; ++i) {
-        LockGuard guard(counter->lock);
-        // A read, a yield point and a write: without mutual exclusion, increments of
-        // the other threads are lost.
-        const long seen = counter->value;
-        if (i % 1024 == 0) {
-            SleepMs(0);
-        }
-        counter->value = seen + 1;
-    }
-    return 0;
-}
-
-void TestLock() {
-    Counter counter;
-    ThreadHandle threads[4];
-    for (ThreadHandle& thread : threads) {
-        thread = StartThread(&CountingThread, &counter, nullptr);
-    }
-    SignalEvent(counter.go);
-    for (ThreadHandle thread : threads) {
-        CHECK(WaitForThread(thread, 30000) == 0);
-        CloseThread(thread);
-    }
-    CHECK(counter.value == 4L * 200000);
-    CloseEvent(counter.go);
-}
-
 // The length comes back without the zero; exactly the length and its zero fits, one
 // byte less does not.
 void TestName(bool (*get)(char*, uint32_t*)) {
@@ -142,14 +102,6 @@ void TestName(bool (*get)(char*, uint32_t*)) {
     CHECK(get(exact, &exactSize) && exactSize == length && std::strcmp(exact, name) == 0);
     CHECK(!get(exact, &shortSize) && !get(exact, &zeroSize) && !get(nullptr, &size) &&
           !get(exact, nullptr));
-}
-
-void TestText() {
-    char text[] = "SERVER=Db1;Port=3050";
-    LowerCaseInPlace(text);
-    CHECK(std::strcmp(text, "server=db1;port=3050") == 0);
-    CHECK(FindText("f(<Msg>) <Msg>", "<Msg>") == 2 && FindText("f(<msg>)", "<Msg>") == -1);
-    CHECK(CompareTextLocale("ORDERS", "ORDERS") == 0 && CompareTextLocale("ORDERS", "orders") != 0);
 }
 
 // RtlGenRandom is called in pieces of 64 KiB: a long draw reaches its last bytes.
@@ -192,10 +144,8 @@ int main() {
     const uint32_t start = TickCount();
     TestEvents();
     TestThreads();
-    TestLock();
     TestName(&GetComputerNameText);
     TestName(&GetUserNameText);
-    TestText();
     TestRandom();
     TestSocketErrors();
     std::printf("platform smoke test: %u ms\n", TickCount() - start);

@@ -55,6 +55,15 @@ const Login kLogins[] = {
      "75a1ee918699e8468ad75c2626ba0052aac4ee59"},
 };
 
+// The server's Srp message: salt and B as text, each after its length in two bytes,
+// low byte first.
+Bytes Message(const std::string& salt, const std::string& b) {
+    const std::string m =
+        std::string{static_cast<char>(salt.size()), static_cast<char>(salt.size() >> 8)} + salt +
+        static_cast<char>(b.size()) + static_cast<char>(b.size() >> 8) + b;
+    return Bytes(m.begin(), m.end());
+}
+
 TEST(Srp, ProofsTheServerAccepted) {
     for (const Login& login : kLogins) {
         SCOPED_TRACE(login.expectedM);
@@ -65,13 +74,7 @@ TEST(Srp, ProofsTheServerAccepted) {
         EXPECT_EQ(client.PublicKeyHex().Bytes(), login.expectedA);
 
         // The server message as it arrives, through the parser.
-        Bytes message;
-        for (const char* text : {login.salt, login.b}) {
-            const std::string part = text;
-            message.push_back(static_cast<uint8_t>(part.size()));
-            message.push_back(static_cast<uint8_t>(part.size() >> 8));
-            message.insert(message.end(), part.begin(), part.end());
-        }
+        const Bytes message = Message(login.salt, login.b);
         AnsiString salt, b;
         ASSERT_TRUE(ParseSrpServerMessage(message.data(), message.size(), &salt, &b));
         EXPECT_EQ(salt.Bytes(), login.salt);
@@ -107,12 +110,6 @@ TEST(Srp, TrivialKeysAreRefused) {
 
 // Malformed messages are refused and leave the output alone; the longest one passes.
 TEST(Srp, ServerMessagesAndUserNames) {
-    auto message = [](const std::string& salt, const std::string& b) {
-        const std::string m =
-            std::string{static_cast<char>(salt.size()), static_cast<char>(salt.size() >> 8)} +
-            salt + static_cast<char>(b.size()) + static_cast<char>(b.size() >> 8) + b;
-        return Bytes(m.begin(), m.end());
-    };
     const Bytes cases[] = {
         {},
         {2},
@@ -121,13 +118,13 @@ TEST(Srp, ServerMessagesAndUserNames) {
         {2, 0, 'A', 'B', 1},               // half of it
         {2, 0, 'A', 'B', 3, 0, 'F', 'F'},  // B's length beyond the data
         {2, 0, 'A', 'B', 0, 1, 'F', 'F'},  // ... in the high byte
-        message("", "FF"),
-        message("AB", ""),
-        message("AB", "F G"),
-        message(std::string(kSrpMaxSaltLength + 1, 'A'), "FF"),
-        message("AB", std::string(kSrpMaxServerKeyLength + 1, 'B')),
+        Message("", "FF"),
+        Message("AB", ""),
+        Message("AB", "F G"),
+        Message(std::string(kSrpMaxSaltLength + 1, 'A'), "FF"),
+        Message("AB", std::string(kSrpMaxServerKeyLength + 1, 'B')),
         [&] {  // bytes after B
-            Bytes m = message("AB", "FF");
+            Bytes m = Message("AB", "FF");
             m.push_back(0);
             return m;
         }(),
@@ -139,7 +136,7 @@ TEST(Srp, ServerMessagesAndUserNames) {
     }
     AnsiString salt, b;
     const Bytes longest =
-        message(std::string(kSrpMaxSaltLength, 'A'), std::string(kSrpMaxServerKeyLength, 'b'));
+        Message(std::string(kSrpMaxSaltLength, 'A'), std::string(kSrpMaxServerKeyLength, 'b'));
     EXPECT_TRUE(ParseSrpServerMessage(longest.data(), longest.size(), &salt, &b));
 
     const char* names[][2] = {{"sysdba", "SYSDBA"},   {"Mixed_1$", "MIXED_1$"},
