@@ -61,7 +61,6 @@ TEST(Login, WhatAManInTheMiddleGets) {
     } settings[] = {{E, nullptr, nullptr},
                     {R, nullptr, nullptr},
                     {E, "Srp256, Srp", nullptr},
-                    {R, "Srp256, Srp", nullptr},  // the strict line
                     {R, nullptr, "ChaCha"}};
     struct Outcome {
         const char* left;  // the requests that left, and the attach after a login
@@ -83,13 +82,12 @@ TEST(Login, WhatAManInTheMiddleGets) {
     const struct {
         const char* answer;
         Bytes replies;
-        Outcome outcomes[5];  // by setting
+        Outcome outcomes[4];  // by setting
     } cases[] = {
         {"protocol 10",
          Words({op_accept, 10, 1, 3}),
          {{"connect attach", true, ""},
           {"connect", false, noResponse},  // 10 was not offered
-          {"connect", false, noResponse},
           {"connect", false, noResponse},
           {"connect", false, noResponse}}},
         {"a switch to Legacy_Auth",
@@ -98,7 +96,6 @@ TEST(Login, WhatAManInTheMiddleGets) {
           {"connect", false, noKey},
           {"connect", false,
            "The server asks for the authentication method Legacy_Auth, which was not offered."},
-          {"connect", false, noKey},
           {"connect", false, noKey}}},
         {"clear bytes after the login's answer",
          Join({Accept(op_cond_accept, 0x800F, kSrp, "Srp256"), Response(kKeysArc4, 0),
@@ -106,12 +103,10 @@ TEST(Login, WhatAManInTheMiddleGets) {
          {{"connect cont_auth", false, clear},
           {"connect cont_auth", false, clear},
           {"connect cont_auth", false, clear},
-          {"connect cont_auth", false, clear},
           {"connect cont_auth", false, onlyChaCha + "Arc4)."}}},
         {"ChaCha without its IV",  // Arc4 takes over; the answer never comes
          Join({Accept(op_cond_accept, 0x800F, kSrp, "Srp256"), Response(chachaWithoutIv, 0)}),
          {{"connect cont_auth crypt:Arc4", false, closed},
-          {"connect cont_auth crypt:Arc4", false, closed},
           {"connect cont_auth crypt:Arc4", false, closed},
           {"connect cont_auth crypt:Arc4", false, closed},
           {"connect cont_auth", false, onlyChaCha + "ChaCha Arc4)."}}},
@@ -122,14 +117,11 @@ TEST(Login, WhatAManInTheMiddleGets) {
            "Wire encryption is required, but the server offers no method this library has "
            "(Foo)."},
           {"connect cont_auth attach", false, ""},
-          {"connect cont_auth", false,
-           "Wire encryption is required, but the server offers no method this library has "
-           "(Foo)."},
           {"connect cont_auth", false, onlyChaCha + "Foo)."}}},
     };
     const std::string password = "masterkey", hash = "QP3LMZ/MJh.";
     for (const auto& c : cases) {
-        for (size_t s = 0; s < 5; ++s) {
+        for (size_t s = 0; s < 4; ++s) {
             SCOPED_TRACE(std::string(c.answer) + ", setting " + std::to_string(s));
             LoginOptions options(settings[s].policy);
             AnsiString unknown;
@@ -188,10 +180,6 @@ TEST(Login, TheServersAnswers) {
         int32_t protocol;
         size_t sends;  // op_connect, op_cont_auth ...
     } cases[] = {
-        {Words({op_reject}), E,
-         "The server refused the connection: it accepts none of the protocol versions offered "
-         "(10, 13 to 17).",
-         0, 1},
         {Words({op_reject}), R,
          "The server refused the connection: it accepts none of the protocol versions offered "
          "(13 to 17).",
@@ -238,25 +226,19 @@ TEST(Login, TheServersAnswers) {
     EXPECT_EQ(stream.errorText.Bytes(), "Unable to get response.");
 }
 
-// What the client sends on a switch: each plugin's first message under its name, A of
-// Srp as hex text, the legacy hash of "masterkey". Then the attach block after a login
-// the server authenticated: the fixed items and the name, no password. (Protocol 10's
-// block reaches the scripted server, and a block that carries the login is checked by
-// the legacy-configured server.)
+// What the client sends on a switch to Legacy_Auth: the legacy hash of "masterkey"
+// under the plugin's name (a switch to Srp logs in to Firebird 3 in tests/integration).
+// Then the attach block after a login the server authenticated: the fixed items and
+// the name, no password. (Protocol 10's block reaches the scripted server, and a block
+// that carries the login is checked by the legacy-configured server.)
 TEST(Login, WhatTheClientSends) {
-    ByteTransport transport(Join(
-        {Accept(op_cond_accept, 0x800F, "", "Srp"), ContAuth("", "Legacy_Auth"), Response("", 0)}));
+    ByteTransport transport(
+        Join({Accept(op_cond_accept, 0x800F, "", "Legacy_Auth"), Response("", 0)}));
     CWireStream stream(&transport);
     CLogin login(stream, LoginSettings{"SYSDBA", "masterkey", LoginOptions()});
     ASSERT_TRUE(login.Connect("db")) << stream.errorText.CStr();
-    ASSERT_EQ(transport.sends.size(), 3u);
-    const Bytes& a = transport.sends[1];
-    const size_t length = a.size() < 8 ? 0 : a[4] << 24 | a[5] << 16 | a[6] << 8 | a[7];
-    ASSERT_TRUE(length >= 200 && length <= 256) << length;
-    const std::string hexA(a.begin() + 8, a.begin() + 8 + length);
-    EXPECT_EQ(hexA.find_first_not_of("0123456789ABCDEF"), std::string::npos);
-    EXPECT_EQ(a, Join({Words({op_cont_auth}), Opaque(hexA), Opaque("Srp"), Words({0, 0})}));
-    EXPECT_EQ(transport.sends[2], Join({Words({op_cont_auth}), Opaque("QP3LMZ/MJh."),
+    ASSERT_EQ(transport.sends.size(), 2u);
+    EXPECT_EQ(transport.sends[1], Join({Words({op_cont_auth}), Opaque("QP3LMZ/MJh."),
                                         Opaque("Legacy_Auth"), Words({0, 0})}));
     EXPECT_STREQ(login.Plugin(), "Legacy_Auth");
     EXPECT_TRUE(login.Cipher().IsEmpty());
@@ -290,7 +272,6 @@ TEST(Login, CipherListsAndKeyAnnouncements) {
         const char* arc4First;  // and with "Arc4, ChaCha64" allowed
         bool chacha;            // ChaCha ciphers can be made from the offer
     } offers[] = {
-        {kKeysArc4, true, "Arc4", "Arc4", false},
         {fb4, true, "ChaCha64 ChaCha Arc4", "Arc4 ChaCha64", true},
         {Z("\0\x09Symmetric\x01\x08"
            "Foo Arc4"),
@@ -369,21 +350,13 @@ TEST(ParseServerVersion, Replies) {
     } cases[] = {
         {Join({{0x0C, static_cast<uint8_t>(n + 2), 0, 1, n}, FromText(v), {1}}), v},
         {{1, 0x0C, 0x1C, 0x00, 0x01, 0x1A, 'x'}, ""},  // isc_info_end first
-        {{}, ""},
         {Join({{0x0C, static_cast<uint8_t>(n + 5), 0, 2, n}, FromText(v), {2, 'x', 'y', 1}}), v},
-        {Join({{0x0C, static_cast<uint8_t>(n + 2), 0, 1, n},
-               FromText(v),
-               {0x0C, 4, 0, 1, 2, 'x', 'y', 1}}),
-         v},
         {Join({{0x04, 0x02, 0x00, 0xAA, 0xBB, 0x0C, static_cast<uint8_t>(n + 2), 0, 1, n},
                FromText(v),
                {1}}),
          v},
-        {{0x0C, 0x7E, 0x00, 0x01, 0x05, 'a', 'b'}, ""},              // data past the buffer's end
-        {Join({{0x0C, 125, 0, 1, 5}, FromText("abcde")}), "abcde"},  // to the end exactly
         {{0x0C, 0x03, 0x00, 0x01, 0x10, 'a', 1}, ""},
         {{0x0C, 0x01, 0x00, 0x01, 1}, ""},
-        {{0x0C, 0x02, 0x00, 0x01, 0x00, 1}, ""},
         {Join({{0x04, 124, 0}, Bytes(124, 0xEE), {0x0C}}), ""},  // a header cut off
     };
     for (const auto& c : cases) {
@@ -415,7 +388,6 @@ TEST(DecodeAuxiliaryPort, SocketAddressLayouts) {
         {Join({{23, 0, 0x0B, 0xEA}, documentation}), 3050, "2001:db8::1:0:0:7"},  // Windows'
         {Join({{10, 0, 0x0B, 0xEA}, loopback}), 3050, "::1"},
         {Join({{2, 0, 0, 0}, Bytes(v4.begin() + 4, v4.end())}), 0, ""},
-        {Join({{10, 0, 0, 0}, v6}), 0, ""},
         {Join({{10}, Bytes(v4.begin() + 1, v4.end())}), 0, ""},  // 16 bytes of IPv6
         {Join({{2, 0, 0x0B, 0xEA}, v6}), 0, ""},                 // 28 bytes of IPv4
         {Join({{0, 2}, Bytes(v4.begin() + 2, v4.end())}), 0, ""},
