@@ -81,7 +81,6 @@ TEST(WireStream, Reads) {
         int endResult = 0;
     } cases[] = {
         {Words({0x01020304u, 9}), kInt, "16909060", 4},
-        {{}, kInt, "0", 0, kClosed, K::kClosed},
         {{}, kInt, "0", 0, failed, K::kIo, -1},
         {{1, 2, 3}, kInt, "0", 3, kClosed, K::kClosed},
         {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}, kLong, "-2", 8},
@@ -179,7 +178,6 @@ TEST(ReadStatusVector, ItemsTheirTextAndBounds) {
         {Join({Words({isc_arg_gds, isc_io_error, isc_arg_string}), Opaque("x"),
                Words({isc_arg_end})}),
          1, isc_io_error, kIoError, 24},
-        {Words({isc_arg_string, 0, isc_arg_end}), 1, 0, "", 12},
         {Join({Words({isc_arg_interpreted}), Opaque("text"), Words({isc_arg_end})}), 1, 0, "", 16},
         {Join({Words({isc_arg_gds, isc_login, isc_arg_sql_state}), Opaque("28000"),
                Words({isc_arg_end})}),
