@@ -161,7 +161,7 @@ private:
 
 // A listening socket on 127.0.0.1 (or ::1) at *port (0: a free one, written back),
 // or -1.
-int ListenOnLoopback(uint16_t* port, bool ipv6 = false);
+int ListenOnLoopback(uint16_t* port, bool ipv6 = false, int backlog = 4);
 uint16_t UnusedLoopbackPort();  // nothing listens there (it was free a moment ago)
 
 Bytes StatusError(int32_t code);  // 0: success
