@@ -15,15 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A time-out shorter than the default, so that a call that waits for it fails soon, and
-// pauses between the tries to connect again of at most 20 ms (0: no tries).
-ConnectionOptions Limits(uint32_t timeoutMs = 5000, uint32_t reconnectCeilingMs = 20) {
-    ConnectionOptions options;
-    options.reconnectCeilingMs = reconnectCeilingMs;
-    options.timeoutMs = timeoutMs;
-    return options;
-}
-
 long long MsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
@@ -36,7 +27,7 @@ const char kBeingRestored[] =
 // fail at once; the server's first reports set the counts without a delivery, then
 // the restore is reported, and the next firing is delivered with its count.
 TEST_F(ConnectionTest, ALostConnectionComesBackWithEverySubscription) {
-    ASSERT_TRUE(Connect(*db, Limits()));
+    ASSERT_TRUE(Connect(*db, Limits(20)));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(db->SubscribeEvent("PAYMENTS"));
     ASSERT_TRUE(Report(1, "ORDERS", 4, 3));
@@ -79,7 +70,7 @@ TEST_F(ConnectionTest, ARestoreThatFailsAtAnyStepTriesAgain) {
         SCOPED_TRACE(step);
         RecordingSink notices;
         std::unique_ptr<CDatabase> database = NewDatabase(&notices);
-        ASSERT_TRUE(Connect(*database, Limits()));
+        ASSERT_TRUE(Connect(*database, Limits(20)));
         const size_t queued = fake.Requests(op_que_events).size();
         ASSERT_TRUE(database->SubscribeEvent("ORDERS"));
         ASSERT_TRUE(fake.WaitForRequests(op_que_events, queued + 2));  // and after the report
@@ -98,7 +89,7 @@ TEST_F(ConnectionTest, ARestoreThatFailsAtAnyStepTriesAgain) {
 // time-out's error within the time-out and a second, and the connection comes back.
 TEST_F(ConnectionTest, ASilentServerCostsACallItsTimeOut) {
     fake.firstReports = true;
-    ASSERT_TRUE(Connect(*db, Limits(1000)));
+    ASSERT_TRUE(Connect(*db, Limits(20, 1000)));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(fake.WaitForRequests(op_que_events, 2));
     fake.FaultAtReply(1, Fault::kStall);
@@ -116,7 +107,7 @@ TEST_F(ConnectionTest, ASilentServerCostsACallItsTimeOut) {
 
 // Disconnect while the tries go on returns at once, and leaves no thread.
 TEST_F(ConnectionTest, DisconnectEndsTheTries) {
-    ASSERT_TRUE(Connect(*db, Limits()));
+    ASSERT_TRUE(Connect(*db, Limits(20)));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     for (int i = 0; i < 1000; ++i) {
         fake.FailNext(op_connect, {});
@@ -157,7 +148,7 @@ TEST_F(ConnectionTest, ASubscriptionWaitsForItsFirstReport) {
 // protocol 13 on) tells the server not to wait for the connection.
 TEST_F(ConnectionTest, ASilentEventPortHoldsNoCall) {
     db->repairBudgetMs = 600;
-    ASSERT_TRUE(Connect(*db, Limits(2000, 0)));
+    ASSERT_TRUE(Connect(*db, Limits(0, 2000)));
     db->protocolVersion = 13;
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
@@ -182,7 +173,7 @@ TEST_F(ConnectionTest, ASilentEventPortHoldsNoCall) {
 // Unloading while the listener waits for the answer to its queue again: the
 // disconnect keeps to its grace.
 TEST_F(ConnectionTest, AnUnloadDoesNotWaitForAReQueue) {
-    ASSERT_TRUE(Connect(*db, Limits(2000, 0)));
+    ASSERT_TRUE(Connect(*db, Limits(0, 2000)));
     ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
     ASSERT_TRUE(Report(1, "ORDERS", 1, 2));
     fake.FaultAtReply(1, Fault::kStall);
