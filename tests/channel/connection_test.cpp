@@ -58,8 +58,7 @@ TEST_F(ConnectionTest, VersionTextFromTheInformationReply) {
         Bytes reply;
         std::string expected;
         bool refused;
-    } cases[] = {{{}, "", false},
-                 {VersionInfoReply(std::string(200, 'v')), "", false},
+    } cases[] = {{VersionInfoReply(std::string(200, 'v')), "", false},
                  {VersionInfoReply(longest), longest, false},
                  {{}, "", true}};
     for (const auto& c : cases) {
@@ -77,47 +76,31 @@ TEST_F(ConnectionTest, VersionTextFromTheInformationReply) {
     EXPECT_EQ(fake.strayBytes, 0u);
 }
 
-// A refused connect closes the main socket and says why. Without subscriptions
-// disconnect detaches only, whether or not the server agrees; disconnecting or
-// destroying a refused or disconnected connection sends nothing more.
+// A refused attach closes the main socket and says why. Without subscriptions
+// disconnect detaches only; disconnecting or destroying a refused or disconnected
+// connection sends nothing more.
 TEST_F(ConnectionTest, RefusedConnectsAndDisconnects) {
-    fake.FailNext(op_connect, {});
-    EXPECT_FALSE(Connect());
-    EXPECT_EQ(db->ErrorText().Bytes(),
-              "The server refused the connection: it accepts none of the protocol versions "
-              "offered (10, 13 to 17).");
     fake.FailNext(op_attach, StatusError(isc_login));
     EXPECT_FALSE(Connect());
     EXPECT_EQ(db->ErrorText().Bytes(), kLoginMessage);
-    EXPECT_TRUE(fake.WaitMainClosed(2));
+    EXPECT_TRUE(fake.WaitMainClosed(1));
     EXPECT_TRUE(db->Disconnect());
-    fake.databaseHandle = 0x0A0B0C0D;
-    for (int n = 3; n <= 4; ++n) {
-        std::unique_ptr<CDatabase> database = NewDatabase();
-        ASSERT_TRUE(Connect(*database));
-        if (n == 4) {
-            fake.FailNext(op_detach, StatusError(isc_login));
-        }
-        EXPECT_TRUE(database->Disconnect());
-        EXPECT_FALSE(database->IsConnected() || database->listenerThread.IsRunning());
-        EXPECT_TRUE(fake.WaitMainClosed(n));
-        EXPECT_TRUE(database->Disconnect());
-    }
+    std::unique_ptr<CDatabase> database = NewDatabase();
+    ASSERT_TRUE(Connect(*database));
+    EXPECT_TRUE(database->Disconnect());
+    EXPECT_FALSE(database->IsConnected() || database->listenerThread.IsRunning());
+    EXPECT_TRUE(fake.WaitMainClosed(2));
+    EXPECT_TRUE(database->Disconnect());
     EXPECT_TRUE(NewDatabase()->Disconnect());
-    const FirebirdRequest detach = fake.Requests(op_detach).back();
-    EXPECT_EQ(detach.bytes, Words({21, 0x0A0B0C0D}));
-    EXPECT_EQ(detach.receives, 1);
+    EXPECT_EQ(fake.Requests(op_detach).back().receives, 1);
     EXPECT_EQ(fake.Operations(),
-              (Ids{op_connect, op_connect, op_attach, op_connect, op_attach, op_info_database,
-                   op_detach, op_connect, op_attach, op_info_database, op_detach}));
-    EXPECT_EQ(fake.AuxiliaryConnections(), 0);
-    EXPECT_EQ(fake.mainConnections, 4);
+              (Ids{op_connect, op_attach, op_connect, op_attach, op_info_database, op_detach}));
     EXPECT_EQ(fake.strayBytes, 0u);
 }
 
 // The first subscription opens the auxiliary connection and queues id 1; a second
 // one reuses it. Names go as their bytes: the longest a host may give, and bytes of
-// its code page above 127. Repeated reports deliver the difference.
+// its code page above 127, which come back so in a firing.
 TEST_F(ConnectionTest, SubscriptionsShareTheAuxiliaryConnection) {
     const std::string longest(64, 'N'), ansi = "\xC4nderung\xE9";
     fake.databaseHandle = 5;
@@ -137,12 +120,9 @@ TEST_F(ConnectionTest, SubscriptionsShareTheAuxiliaryConnection) {
     EXPECT_EQ(EventIds(fake.Requests(op_que_events)), (Ids{1, 2}));
     EXPECT_EQ(fake.AuxiliaryConnections(), 1);
     ASSERT_TRUE(Report(2, ansi, 1, 3));
-    ASSERT_TRUE(Report(1, longest, 1, 4));
-    ASSERT_TRUE(Report(1, longest, 3, 5));
-    ASSERT_TRUE(Report(2, ansi, 6, 6));
-    ASSERT_TRUE(sink.WaitFor(2));
-    EXPECT_EQ(sink.Firings(), (Texts{longest + " 2", ansi + " 5"}));
-    EXPECT_EQ(fake.Requests(op_que_events).back().opaques.at(0), EventBlock({{ansi, 6}}));
+    ASSERT_TRUE(Report(2, ansi, 6, 4));
+    ASSERT_TRUE(sink.WaitFor(1));
+    EXPECT_EQ(sink.Firings(), Texts{ansi + " 5"});
 }
 
 // What the server sends between two reports is consumed whole, delivers nothing (not
@@ -334,28 +314,15 @@ TEST_F(ConnectionTest, DisconnectCancelsEveryRequestDetachesAndStopsTheListener)
     EXPECT_EQ(fake.strayBytes, 0u);
 }
 
-// The main connection fails under the listener: the server stops, or it answers a
-// report's re-queue with a fault. A firing that came first is still delivered; the
-// sink hears of the loss at once, and why (a reset as the system named it); the
-// requests that follow fail with a reason, disconnecting returns at once, and a new
-// connection works.
+// The main connection fails under the listener: the server stops, or it closes the
+// connection instead of answering a report's re-queue. A firing that came first is
+// still delivered; the sink hears of the loss at once, and why; the requests that
+// follow fail with a reason, disconnecting returns at once, and a new connection
+// works. (What each fault of a reply reads as: PeerFailures in fault_test.cpp.)
 TEST_F(ConnectionTest, TheMainConnectionFailsUnderTheListener) {
-    const struct {
-        Fault fault;
-        const char* reason;  // after "The connection to the server was lost: "
-    } cases[] = {
-        {Fault::kNone, "Connection closed by the server."},
-        {Fault::kClose, "Connection closed by the server."},
-        {Fault::kReset, "Unable to receive data from the server (connection reset)."},
-        {Fault::kGarbage, "Unable to get response."},
-        {Fault::kTruncate, "Connection closed by the server."},
-    };
-    for (const auto& c : cases) {
-        const Fault fault = c.fault;
+    for (const Fault fault : {Fault::kNone, Fault::kClose}) {
         SCOPED_TRACE(static_cast<int>(fault));
-        db = NewDatabase();
-        db->AttachEventSink(&sink);
-        db->SetConnectionHandle(7);
+        db = NewDatabase(&sink);
         const size_t queued = fake.Requests(op_que_events).size(), seen = sink.Firings().size();
         ASSERT_TRUE(Connect());
         ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
@@ -371,7 +338,8 @@ TEST_F(ConnectionTest, TheMainConnectionFailsUnderTheListener) {
         const Texts firings = sink.Firings();
         EXPECT_TRUE(fault == Fault::kNone || firings[seen] == "ORDERS 2");
         EXPECT_EQ(firings.back(),
-                  std::string("lost 7: The connection to the server was lost: ") + c.reason);
+                  "lost 7: The connection to the server was lost: Connection "
+                  "closed by the server.");
         EXPECT_TRUE(Eventually([&] { return !db->auxStream.IsOpen() && !ListenerEventSet(); }));
         EXPECT_FALSE(db->SubscribeEvent("PAYMENTS"));
         EXPECT_FALSE(db->ErrorText().IsEmpty());
@@ -390,8 +358,7 @@ TEST_F(ConnectionTest, TheMainConnectionFailsUnderTheListener) {
 TEST_F(ConnectionTest, DisconnectWhileReportsArrive) {
     constexpr int kRounds = 10;
     for (int round = 1; round <= kRounds; ++round) {
-        db = NewDatabase();
-        db->AttachEventSink(&sink);
+        db = NewDatabase(&sink);
         ASSERT_TRUE(Connect());
         ASSERT_TRUE(db->SubscribeEvent("ORDERS"));
         ASSERT_TRUE(fake.WaitAuxiliaryConnected(round));
