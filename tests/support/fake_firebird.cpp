@@ -63,10 +63,12 @@ std::vector<FirebirdRequest> FakeFirebird::Requests(int32_t op) {
     return found;
 }
 
-std::vector<int32_t> FakeFirebird::Operations() {
+std::vector<int32_t> FakeFirebird::Operations(int connection) {
     std::vector<int32_t> operations;
     for (const FirebirdRequest& request : Requests()) {
-        operations.push_back(request.operation);
+        if (connection == 0 || request.connection == connection) {
+            operations.push_back(request.operation);
+        }
     }
     return operations;
 }

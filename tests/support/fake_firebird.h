@@ -103,7 +103,7 @@ public:
 
     // The requests of an operation (0: all) in order, recorded before their replies.
     std::vector<FirebirdRequest> Requests(int32_t op = 0);
-    std::vector<int32_t> Operations();
+    std::vector<int32_t> Operations(int connection = 0);  // on the nth main connection
     bool WaitForRequests(int32_t op, size_t n);
     bool WaitMainClosed(int n) {
         return WaitFor([&] { return mainClosed_ >= n; });
