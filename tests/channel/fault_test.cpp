@@ -1,7 +1,5 @@
-// A peer that fails part-way: every reply of every exchange, replaced in turn by each
-// fault the scripted server can do. Whatever the step, the call returns with a reason,
-// the connection can still be disconnected and destroyed, and the next one works. And
-// the system refusing the listener's thread, its events or a socket.
+// A peer that fails part-way, and the system refusing the listener's thread, its
+// events or a socket.
 
 #include <gtest/gtest.h>
 
@@ -13,12 +11,10 @@
 namespace varnel_test {
 namespace {
 
-using Step = std::function<bool(CDatabase&)>;
-
 struct Exchange {
     const char* name;
-    std::vector<const char*> before;  // subscriptions made first, after the connect
-    Step run;
+    std::vector<const char*> before;      // subscriptions made first, after the connect
+    std::function<bool(CDatabase&)> run;  // nullptr: the connect
     bool resultWhenFaulted;
 };
 
@@ -53,6 +49,9 @@ int RunWithFault(const Exchange& exchange, int step, Fault fault) {
     return replies;
 }
 
+// Every reply of every exchange, replaced in turn by each fault the scripted server can
+// do: the call returns with a reason, the connection can still be disconnected and
+// destroyed, and the next one works.
 TEST(PeerFailures, EveryReplyOfEveryExchange) {
     const Exchange exchanges[] = {
         {"connect", {}, nullptr, false},
