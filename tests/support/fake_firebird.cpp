@@ -208,19 +208,13 @@ bool FakeFirebird::Serve(int fd) {
 }
 
 void FakeFirebird::SendFirstReport(const FirebirdRequest& request) {
+    // The connection queues one name per request.
     const Bytes& block = request.opaques.at(0);
-    Bytes report{EPB_version1};
-    for (size_t at = 1; at < block.size() && at + 1 + block[at] + 4 <= block.size();) {
-        const size_t end = at + 1 + block[at];
-        if (block[end] != 0 || block[end + 1] != 0 || block[end + 2] != 0 || block[end + 3] != 0) {
-            return;  // counts known: nothing to report until the event fires
-        }
-        report.insert(report.end(), block.begin() + static_cast<std::ptrdiff_t>(at),
-                      block.begin() + static_cast<std::ptrdiff_t>(end));
-        report.insert(report.end(), {1, 0, 0, 0});
-        at = end + 4;
+    const std::string name =
+        block.size() >= 6 ? std::string(block.begin() + 2, block.end() - 4) : std::string();
+    if (block == EventBlock({{name, 0}})) {  // counts known: nothing until the event fires
+        SendAuxiliary(EventPacket(request.EventId(), EventBlock({{name, 1}})));
     }
-    SendAuxiliary(EventPacket(request.EventId(), report));
 }
 
 bool FakeFirebird::Take(int fd, FirebirdRequest& request, size_t n, Bytes* out) {

@@ -122,8 +122,8 @@ public:
     bool WaitAuxiliaryClosedByClient();
 
     std::atomic<int32_t> databaseHandle{1};  // of op_attach's reply
-    // When set, a request queued with unknown counts (all 0) gets its first report at
-    // once on the newest auxiliary connection, each count 1, as a real server does.
+    // When set, a request queued with unknown counts (0) gets its first report at once
+    // on the newest auxiliary connection, with count 1, as a real server does.
     std::atomic<bool> firstReports{false};
     std::atomic<int> replies{0}, mainConnections{0};  // replies include the faulted
     std::atomic<size_t> strayBytes{0};                // bytes that made no whole request
