@@ -26,10 +26,34 @@ inline Ids EventIds(const std::vector<FirebirdRequest>& requests) {
     return ids;
 }
 
-inline ConnectionOptions NoReconnect() {
+// Pauses between the tries to connect again of at most reconnectCeilingMs (0: no
+// tries, as most tests look at one connection's life).
+inline ConnectionOptions Limits(uint32_t reconnectCeilingMs = 0,
+                                uint32_t timeoutMs = kDefaultTimeoutMs) {
     ConnectionOptions options;
-    options.reconnectCeilingMs = 0;
+    options.reconnectCeilingMs = reconnectCeilingMs;
+    options.timeoutMs = timeoutMs;
     return options;
+}
+
+inline bool Connect(CDatabase& database, const FakeFirebird& fake,
+                    const ConnectionOptions& options = Limits()) {
+    return database.ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterkey",
+                                    options);
+}
+
+// Runs `work` on a helper thread; when it hangs, ending the connections frees a thread
+// stuck in a read, so that the test still ends. False then.
+template <class Work>
+bool RunInTime(FakeFirebird& fake, Work work) {
+    std::future<void> done = std::async(std::launch::async, work);
+    const bool inTime =
+        done.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready;
+    if (!inTime) {
+        fake.DropConnections();
+    }
+    done.get();
+    return inTime;
 }
 
 // A connection with the tests' short limits: the scripted server sends no first report
@@ -52,11 +76,8 @@ protected:
     void TearDown() override {
         EXPECT_TRUE(RunInTime([this] { db.reset(); })) << "destroying the connection hung";
     }
-    // Without reconnecting, unless the options say otherwise: most tests look at one
-    // connection's life.
-    bool Connect(CDatabase& database, ConnectionOptions options = NoReconnect()) {
-        return database.ConnectDatabase("127.0.0.1", fake.Port(), "employee", "SYSDBA", "masterkey",
-                                        options);
+    bool Connect(CDatabase& database, const ConnectionOptions& options = Limits()) {
+        return varnel_test::Connect(database, fake, options);
     }
     bool Connect() { return Connect(*db); }
 
@@ -81,18 +102,9 @@ protected:
         }
         return ids;
     }
-    // Runs `work` on a helper thread; when it hangs, ending the connections frees a
-    // thread stuck in a read, so that the test still ends. False then.
     template <class Work>
     bool RunInTime(Work work) {
-        std::future<void> done = std::async(std::launch::async, work);
-        const bool inTime =
-            done.wait_for(std::chrono::milliseconds(kWaitMs)) == std::future_status::ready;
-        if (!inTime) {
-            fake.DropConnections();
-        }
-        done.get();
-        return inTime;
+        return varnel_test::RunInTime(fake, work);
     }
 
     // The connection goes first, then the sink and the server.

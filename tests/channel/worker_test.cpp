@@ -104,13 +104,11 @@ TEST_F(WorkerTest, HandlesAndTheirMessages) {
         {REQ_DISCONNECT, 6, "The connection handle is wrong."},
         {REQ_SUBSCRIBE, INT32_MIN, "The connection handle is wrong."},
         {REQ_SUBSCRIBE, 2, "There is no connection to database."},
-        {REQ_UNSUBSCRIBE, 2, "There is no connection to database."},
         {REQ_CHECK, 2, "There is no connection to database."},
         {REQ_CHECK, 1, ""},
         {REQ_DISCONNECT, 2, "Database already disconnected."},
         {REQ_DISCONNECT, 1, ""},
         {REQ_DISCONNECT, 1, "The connection handle is wrong."},  // from then on
-        {REQ_SUBSCRIBE, 1, "The connection handle is wrong."},
         {0, 1, "E"},  // codes outside the table: -1, and the text stays
         {33, 3, "E"},
     };

@@ -54,18 +54,21 @@ FakeFirebird::~FakeFirebird() {
 }
 
 std::vector<FirebirdRequest> FakeFirebird::Requests(int32_t op) {
-    std::vector<FirebirdRequest> found = Locked([&] { return requests_; });
-    found.erase(
-        std::remove_if(found.begin(), found.end(),
-                       [op](const FirebirdRequest& r) { return op != 0 && r.operation != op; }),
-        found.end());
+    std::vector<FirebirdRequest> found;
+    for (const FirebirdRequest& r : Locked([&] { return requests_; })) {
+        if (op == 0 || r.operation == op) {
+            found.push_back(r);
+        }
+    }
     return found;
 }
 
-std::vector<int32_t> FakeFirebird::Operations() {
+std::vector<int32_t> FakeFirebird::Operations(int connection) {
     std::vector<int32_t> operations;
     for (const FirebirdRequest& request : Requests()) {
-        operations.push_back(request.operation);
+        if (connection == 0 || request.connection == connection) {
+            operations.push_back(request.operation);
+        }
     }
     return operations;
 }
@@ -108,15 +111,10 @@ void FakeFirebird::CloseAuxiliary() {
 
 bool FakeFirebird::WaitAuxiliaryClosedByClient() {
     // Only this thread closes auxiliary connections: fd stays open meanwhile.
+    // The client sends nothing there: readable is its end.
     const int fd = Locked([&] { return aux_.empty() ? -1 : aux_.back(); });
     uint8_t buffer[256];
-    for (int slices = 0; fd >= 0 && slices < kWaitMs / 50; ++slices) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0) {
-            return true;
-        }
-    }
-    return false;
+    return fd >= 0 && WaitReadable(fd, kWaitMs) == 1 && ::recv(fd, buffer, sizeof buffer, 0) <= 0;
 }
 
 int FakeFirebird::WaitReadable(int fd, int timeoutMs) {
@@ -175,16 +173,13 @@ bool FakeFirebird::Serve(int fd) {
             return ++replies == faultAt_ ? fault_ : Fault::kNone;
         });
         changed_.notify_all();
+        if ((stalled || fault != Fault::kNone) && auxListener >= 0) {
+            ::close(auxListener);
+        }
         if (stalled) {
-            if (auxListener >= 0) {
-                ::close(auxListener);
-            }
             continue;
         }
         if (fault != Fault::kNone) {
-            if (auxListener >= 0) {
-                ::close(auxListener);
-            }
             const Bytes half(reply.begin(), reply.begin() + reply.size() / 2);
             SendAll(fd, fault == Fault::kGarbage ? Words({0x7EADBEEF, 1})
                         : fault == Fault::kTruncate || fault == Fault::kStall ? half
@@ -213,19 +208,13 @@ bool FakeFirebird::Serve(int fd) {
 }
 
 void FakeFirebird::SendFirstReport(const FirebirdRequest& request) {
+    // The connection queues one name per request.
     const Bytes& block = request.opaques.at(0);
-    Bytes report{EPB_version1};
-    for (size_t at = 1; at < block.size() && at + 1 + block[at] + 4 <= block.size();) {
-        const size_t end = at + 1 + block[at];
-        if (block[end] != 0 || block[end + 1] != 0 || block[end + 2] != 0 || block[end + 3] != 0) {
-            return;  // counts known: nothing to report until the event fires
-        }
-        report.insert(report.end(), block.begin() + static_cast<std::ptrdiff_t>(at),
-                      block.begin() + static_cast<std::ptrdiff_t>(end));
-        report.insert(report.end(), {1, 0, 0, 0});
-        at = end + 4;
+    const std::string name =
+        block.size() >= 6 ? std::string(block.begin() + 2, block.end() - 4) : std::string();
+    if (block == EventBlock({{name, 0}})) {  // counts known: nothing until the event fires
+        SendAuxiliary(EventPacket(request.EventId(), EventBlock({{name, 1}})));
     }
-    SendAuxiliary(EventPacket(request.EventId(), report));
 }
 
 bool FakeFirebird::Take(int fd, FirebirdRequest& request, size_t n, Bytes* out) {
@@ -315,7 +304,7 @@ Bytes FakeFirebird::Reply(const FirebirdRequest& request, int* auxListener) {
                           r.status.empty() ? StatusError(0) : r.status);
 }
 
-int ListenOnLoopback(uint16_t* port, bool ipv6) {
+int ListenOnLoopback(uint16_t* port, bool ipv6, int backlog) {
     const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in v4{};
     sockaddr_in6 v6{};
@@ -327,7 +316,7 @@ int ListenOnLoopback(uint16_t* port, bool ipv6) {
     v6.sin6_port = htons(*port);
     auto* address = ipv6 ? reinterpret_cast<sockaddr*>(&v6) : reinterpret_cast<sockaddr*>(&v4);
     socklen_t size = ipv6 ? sizeof v6 : sizeof v4;
-    if (::bind(fd, address, size) != 0 || ::listen(fd, 4) != 0 ||
+    if (::bind(fd, address, size) != 0 || ::listen(fd, backlog) != 0 ||
         ::getsockname(fd, address, &size) != 0) {
         ::close(fd);
         return -1;
@@ -338,17 +327,14 @@ int ListenOnLoopback(uint16_t* port, bool ipv6) {
 
 SilentPort::SilentPort() {
     // Its backlog of one is full, so further SYNs are dropped.
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = ListenOnLoopback(&port_, false, 0);
+    if (listener_ < 0) {
+        std::abort();
+    }
     sockaddr_in v4{};
     v4.sin_family = AF_INET;
     v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof v4;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&v4), size) != 0 ||
-        ::listen(listener_, 0) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&v4), &size) != 0) {
-        std::abort();
-    }
-    port_ = ntohs(v4.sin_port);
+    v4.sin_port = htons(port_);
     for (int i = 0; i < 3; ++i) {
         const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         ::connect(filler, reinterpret_cast<sockaddr*>(&v4), sizeof v4);

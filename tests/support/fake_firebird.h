@@ -103,7 +103,7 @@ public:
 
     // The requests of an operation (0: all) in order, recorded before their replies.
     std::vector<FirebirdRequest> Requests(int32_t op = 0);
-    std::vector<int32_t> Operations();
+    std::vector<int32_t> Operations(int connection = 0);  // on the nth main connection
     bool WaitForRequests(int32_t op, size_t n);
     bool WaitMainClosed(int n) {
         return WaitFor([&] { return mainClosed_ >= n; });
@@ -122,8 +122,8 @@ public:
     bool WaitAuxiliaryClosedByClient();
 
     std::atomic<int32_t> databaseHandle{1};  // of op_attach's reply
-    // When set, a request queued with unknown counts (all 0) gets its first report at
-    // once on the newest auxiliary connection, each count 1, as a real server does.
+    // When set, a request queued with unknown counts (0) gets its first report at once
+    // on the newest auxiliary connection, with count 1, as a real server does.
     std::atomic<bool> firstReports{false};
     std::atomic<int> replies{0}, mainConnections{0};  // replies include the faulted
     std::atomic<size_t> strayBytes{0};                // bytes that made no whole request
@@ -161,7 +161,7 @@ private:
 
 // A listening socket on 127.0.0.1 (or ::1) at *port (0: a free one, written back),
 // or -1.
-int ListenOnLoopback(uint16_t* port, bool ipv6 = false);
+int ListenOnLoopback(uint16_t* port, bool ipv6 = false, int backlog = 4);
 uint16_t UnusedLoopbackPort();  // nothing listens there (it was free a moment ago)
 
 Bytes StatusError(int32_t code);  // 0: success
