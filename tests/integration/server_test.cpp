@@ -176,8 +176,15 @@ TEST_P(EventRepair, FiringsAroundADroppedEventConnectionAllArrive) {
     }
     varnel_test::Eventually([&] { return sum() >= before + 3 * 5; });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // nothing more comes
-    EXPECT_EQ(sum(), before + 3 * 5);
-    const varnel_test::Texts firings = sink.Firings();  // and no loss
+    const varnel_test::Texts firings = sink.Firings();            // and no loss
+    std::string seen;
+    for (const std::string& firing : firings) {
+        seen += "\n  " + firing;
+    }
+    EXPECT_EQ(sum(), before + 3 * 5)
+        << "what the sink got:" << seen << "\nthe event connection is "
+        << (db->auxStream.IsOpen() ? "open" : "closed")
+        << ", last error: " << db->auxStream.ErrorTextWithReason().CStr();
     EXPECT_EQ(std::count_if(firings.begin(), firings.end(),
                             [](const std::string& f) { return f.rfind("MENDED ", 0) != 0; }),
               0);
